@@ -1,0 +1,117 @@
+#ifndef BASE_UTILS_FILE_UTIL_H_
+#define BASE_UTILS_FILE_UTIL_H_
+
+#include <cstdint>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/utils/file_path.h"
+#include "base/utils/time.h"
+
+namespace base::utils {
+
+// Attribute bits as Windows reports them. On other platforms the same bits
+// are derived from the file's type.
+inline constexpr uint32_t kAttributeReadOnly = 0x1;
+inline constexpr uint32_t kAttributeDirectory = 0x10;
+inline constexpr uint32_t kAttributeNormal = 0x80;
+// A symbolic link or junction. A walker never descends into a directory
+// that carries this bit: a link cycle would otherwise walk forever.
+inline constexpr uint32_t kAttributeReparsePoint = 0x400;
+
+struct FileInfo {
+  uint64_t size = 0;  // 0 for directories
+  Time last_write = Time::FromTicks(0);
+  Time creation = Time::FromTicks(0);
+  Time last_access = Time::FromTicks(0);
+  uint32_t attributes = 0;
+
+  bool IsDirectory() const { return attributes & kAttributeDirectory; }
+  // Anything that is not a directory counts as a file.
+  bool IsFile() const { return !IsDirectory(); }
+};
+
+struct DirectoryEntry {
+  Path path;  // the listed directory joined with the entry's name
+  std::optional<FileInfo> info;
+};
+
+// A platform file time (100-ns units since 1601-01-01 UTC) as Time ticks:
+// truncated to whole microseconds, then moved to the 1970 epoch.
+int64_t FileTimeToTicks(uint64_t file_time);
+
+// None of these log; each reports failure by its result.
+
+// True when the platform reports attributes for path, file or directory. A
+// symbolic link exists even when its target does not.
+bool PathExists(const Path& path);
+
+// Creates path, and with recursive its missing parents first. False for an
+// empty path and for a directory that already exists: callers that accept
+// an existing directory test PathExists first.
+bool CreateDir(const Path& path, bool recursive);
+
+// One query; empty on failure. For a symbolic link the information is its
+// target's, with kAttributeReparsePoint added.
+std::optional<FileInfo> GetFileInfo(const Path& path);
+
+// Appends the entries of dir in the platform's order, "." and ".." skipped.
+// False, with out untouched, when dir cannot be listed; true for an empty
+// directory.
+bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out);
+
+bool RemoveFile(const Path& path);
+
+// The whole content, zero bytes included; empty when the file cannot be
+// opened.
+std::string ReadFileToString(const Path& path);
+
+// Copies source from byte offset to its end into destination, which is
+// created or truncated. An offset beyond the end gives an empty destination
+// and true. The destination may exist after a failure.
+bool CopyFileFrom(const Path& source, const Path& destination,
+                  uint64_t offset);
+
+// Walks the entries below a root directory whose file names match a pattern
+// (an ECMAScript regular expression, case-sensitive, searched anywhere in the
+// name; the full path is not tested).
+//
+// Order: all matches of one directory are returned before any of its
+// subdirectories is entered; subdirectories are entered last-listed first,
+// depth first. The root itself is never returned. A directory that cannot be
+// listed is skipped. Directories that are symbolic links or junctions are
+// never entered.
+//
+// A pattern that is not a valid regular expression makes an empty walk:
+// pattern_error() then tells why, so the caller can log it.
+class DirectoryWalker {
+ public:
+  // Bits of include.
+  static constexpr uint32_t kFiles = 1;
+  static constexpr uint32_t kDirectories = 2;
+
+  DirectoryWalker(const Path& root, bool recursive, uint32_t include,
+                  std::wstring_view pattern);
+
+  // The next matching entry's path, or none when the walk is over.
+  std::optional<Path> Next();
+
+  // Empty unless the pattern was rejected.
+  const std::string& pattern_error() const { return pattern_error_; }
+
+ private:
+  Path current_;
+  uint32_t include_;
+  bool recursive_;
+  std::wregex pattern_;
+  std::string pattern_error_;
+  size_t position_ = 0;
+  std::vector<DirectoryEntry> batch_;
+  std::vector<Path> pending_;
+};
+
+}  // namespace base::utils
+
+#endif  // BASE_UTILS_FILE_UTIL_H_

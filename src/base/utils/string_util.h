@@ -1,0 +1,28 @@
+#ifndef BASE_UTILS_STRING_UTIL_H_
+#define BASE_UTILS_STRING_UTIL_H_
+
+#include <string>
+#include <string_view>
+
+namespace base::utils {
+
+// Conversions between UTF-8 and the platform's wide text (UTF-16 on Windows,
+// UTF-32 on Linux). Each converts the text up to its first zero character.
+// Invalid input sequences are not rejected: each becomes U+FFFD. An empty
+// input, or one that converts to nothing, yields an empty result.
+std::string WideToUtf8(std::wstring_view wide);
+std::wstring Utf8ToWide(std::string_view utf8);
+
+// 32 characters drawn from "0123456789abcdefghijklmnopqrstuvwxyz". Each
+// character comes from a fresh mt19937 seeded with the low 32 bits of the
+// monotonic clock in nanoseconds. Not suitable for secrets: it names reports.
+std::string RandomString();
+
+// printf-style formatting with the C library's rules. Yields an empty text
+// when the format is rejected.
+std::string StringPrintf(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+}  // namespace base::utils
+
+#endif  // BASE_UTILS_STRING_UTIL_H_
