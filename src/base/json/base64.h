@@ -15,7 +15,8 @@ std::string Base64Encode(std::string_view bytes);
 
 // The decoded bytes; empty on any decoding error. Accepts what Mbed TLS
 // accepts: line breaks between groups, but no other character outside the
-// alphabet, no space inside a line and '=' only at the end.
+// alphabet, no space inside a line and '=' only at the end; beyond that the
+// text must be whole groups of four, as the encoder writes them.
 std::string Base64Decode(const char* text, size_t size);
 std::string Base64Decode(std::string_view text);
 

@@ -12,8 +12,8 @@ namespace base {
 
 enum class JsonKind : int32_t {
   Bool = 0,
-  Real = 1,    // a number written with a fraction or an exponent
-  Int = 2,     // a number written as an integer, held as signed 32 bits
+  Real = 1,  // a number written with a fraction or an exponent
+  Int = 2,   // a number written as an integer, held as signed 32 bits
   String = 3,
   Array = 4,
   Object = 5,  // also what JSON null becomes
@@ -33,6 +33,14 @@ enum class JsonKind : int32_t {
 class JsonValue {
  public:
   using MemberMap = std::unordered_map<std::string, JsonValue>;
+
+  // The deepest nesting of arrays and objects that Parse accepts; a deeper
+  // document is unreadable. Reading, writing, copying and destroying a tree
+  // all recurse once per level, so a hostile document of a few hundred
+  // thousand '[' would otherwise overflow the stack. Values from Parse are
+  // the only source of nested trees besides SetObject calls in our own code,
+  // which nest only a few levels.
+  static constexpr int kMaxDepth = 512;
 
   JsonValue() = default;
 
@@ -70,6 +78,7 @@ class JsonValue {
  private:
   friend class JsonBuilder;
 
+  const JsonValue* Find(std::string_view name) const;
   const JsonValue* Find(std::string_view name, JsonKind kind) const;
   void Set(std::string_view name, JsonValue value);
 

@@ -12,17 +12,17 @@ namespace base::utils {
 // The C library's mode strings, by number. Any number outside the table
 // opens with "r".
 enum OpenMode : int32_t {
-  kRead = 0,             // "r"
-  kReadBinary = 1,       // "rb"
-  kReadUpdate = 2,       // "r+"
-  kReadUpdateBinary = 3, // "rb+"
-  kWrite = 4,            // "w"
-  kWriteBinary = 5,      // "wb"
-  kWriteUpdate = 6,      // "w+"
-  kWriteUpdateBinary = 7,// "wb+"
-  kAppend = 8,           // "a"
-  kAppendUpdate = 9,     // "a+"
-  kAppendBinary = 10,    // "ab"
+  kRead = 0,                 // "r"
+  kReadBinary = 1,           // "rb"
+  kReadUpdate = 2,           // "r+"
+  kReadUpdateBinary = 3,     // "rb+"
+  kWrite = 4,                // "w"
+  kWriteBinary = 5,          // "wb"
+  kWriteUpdate = 6,          // "w+"
+  kWriteUpdateBinary = 7,    // "wb+"
+  kAppend = 8,               // "a"
+  kAppendUpdate = 9,         // "a+"
+  kAppendBinary = 10,        // "ab"
   kAppendUpdateBinary = 11,  // "ab+"
 };
 
@@ -49,8 +49,10 @@ class File {
   // is not open or a write makes no progress. Writing 0 bytes succeeds.
   bool Write(const void* data, size_t n);
   // origin 0: from the start, 1: from the current position, otherwise from
-  // the end. No effect on a closed file.
-  void Seek(int64_t offset, int32_t origin);
+  // the end. No effect on a closed file. False when the file is closed or the
+  // platform refuses the position (a negative one, or one beyond the largest
+  // file the file system can hold).
+  bool Seek(int64_t offset, int32_t origin);
   void Flush();
   void Close();
 
@@ -59,6 +61,9 @@ class File {
   std::wstring path_;
   FILE* stream_ = nullptr;
 };
+
+// The C library's mode string of mode; "r" for a number outside the table.
+const char* OpenModeString(int32_t mode);
 
 // Opens path with the mode's C-library string and shared access; null on
 // failure. Implemented per platform.

@@ -70,9 +70,18 @@ std::string ReadFileToString(const Path& path);
 
 // Copies source from byte offset to its end into destination, which is
 // created or truncated. An offset beyond the end gives an empty destination
-// and true. The destination may exist after a failure.
-bool CopyFileFrom(const Path& source, const Path& destination,
-                  uint64_t offset);
+// and true; one the platform cannot seek to at all (above the largest file
+// its file system can hold) gives false. The destination may exist after a
+// failure.
+bool CopyFileFrom(const Path& source, const Path& destination, uint64_t offset);
+
+namespace internal {
+
+// Creates the one directory path names; its parent must exist. Implemented
+// per platform.
+bool CreateSingleDirectory(const Path& path);
+
+}  // namespace internal
 
 // Walks the entries below a root directory whose file names match a pattern
 // (an ECMAScript regular expression, case-sensitive, searched anywhere in the
@@ -92,7 +101,9 @@ class DirectoryWalker {
   static constexpr uint32_t kFiles = 1;
   static constexpr uint32_t kDirectories = 2;
 
-  DirectoryWalker(const Path& root, bool recursive, uint32_t include,
+  DirectoryWalker(const Path& root,
+                  bool recursive,
+                  uint32_t include,
                   std::wstring_view pattern);
 
   // The next matching entry's path, or none when the walk is over.

@@ -59,6 +59,10 @@ class Time {
 
   explicit Time(int64_t ticks) : ticks_(ticks) {}
   const TimeFields& View(CachedView& view, bool local);
+  // Fills year to second and weekday for seconds since 1970 with the C
+  // library's broken-down time; false when it cannot represent them.
+  // Implemented per platform.
+  static bool BreakDownSeconds(int64_t seconds, bool local, TimeFields& fields);
 
   int64_t ticks_;
   CachedView local_;

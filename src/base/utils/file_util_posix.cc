@@ -1,0 +1,103 @@
+#include "base/utils/file_util.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+namespace base::utils {
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using ScopedDir = std::unique_ptr<DIR, DirCloser>;
+
+// Whole microseconds, as the platform file times on Windows give them.
+Time TimeFromTimespec(const timespec& time) {
+  return Time::FromTicks(static_cast<int64_t>(time.tv_sec) *
+                             Time::kTicksPerSecond +
+                         time.tv_nsec / 1000 * 10);
+}
+
+FileInfo InfoFromStat(const struct stat& status, uint32_t extra_attributes) {
+  const bool is_directory = S_ISDIR(status.st_mode);
+  FileInfo info;
+  info.size = is_directory ? 0 : static_cast<uint64_t>(status.st_size);
+  info.last_write = TimeFromTimespec(status.st_mtim);
+  // POSIX keeps no portable birth time; the status-change time stands in.
+  info.creation = TimeFromTimespec(status.st_ctim);
+  info.last_access = TimeFromTimespec(status.st_atim);
+  info.attributes = (is_directory ? kAttributeDirectory : kAttributeNormal) |
+                    extra_attributes;
+  return info;
+}
+
+}  // namespace
+
+namespace internal {
+
+bool CreateSingleDirectory(const Path& path) {
+  return mkdir(path.ToUtf8().c_str(), 0755) == 0;
+}
+
+}  // namespace internal
+
+bool PathExists(const Path& path) {
+  struct stat status;
+  return lstat(path.ToUtf8().c_str(), &status) == 0;
+}
+
+std::optional<FileInfo> GetFileInfo(const Path& path) {
+  const std::string name = path.ToUtf8();
+  struct stat link_status;
+  if (lstat(name.c_str(), &link_status) != 0) {
+    return std::nullopt;
+  }
+  if (!S_ISLNK(link_status.st_mode)) {
+    return InfoFromStat(link_status, 0);
+  }
+  // A dangling link still exists; it is described by itself.
+  struct stat target_status;
+  const bool has_target = stat(name.c_str(), &target_status) == 0;
+  return InfoFromStat(has_target ? target_status : link_status,
+                      kAttributeReparsePoint);
+}
+
+bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
+  ScopedDir stream(opendir(dir.ToUtf8().c_str()));
+  if (!stream) {
+    return false;
+  }
+  std::vector<DirectoryEntry> entries;
+  while (true) {
+    errno = 0;
+    const dirent* entry = readdir(stream.get());
+    if (!entry) {
+      if (errno != 0) {
+        return false;
+      }
+      break;
+    }
+    if (std::strcmp(entry->d_name, ".") == 0 ||
+        std::strcmp(entry->d_name, "..") == 0) {
+      continue;
+    }
+    Path path = dir.Join(std::string_view(entry->d_name));
+    std::optional<FileInfo> info = GetFileInfo(path);
+    entries.push_back({std::move(path), std::move(info)});
+  }
+  out.insert(out.end(), std::make_move_iterator(entries.begin()),
+             std::make_move_iterator(entries.end()));
+  return true;
+}
+
+bool RemoveFile(const Path& path) {
+  return unlink(path.ToUtf8().c_str()) == 0;
+}
+
+}  // namespace base::utils

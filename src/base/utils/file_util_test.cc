@@ -1,0 +1,428 @@
+#include "base/utils/file_util.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/utils/file.h"
+#include "gtest/gtest.h"
+
+namespace base::utils {
+namespace {
+
+// A fresh directory under the test's temporary directory, removed afterwards.
+class FileUtilTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "base_utils_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = Path(pattern);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_.ToUtf8(), ignored);
+  }
+
+  Path At(const char* relative) const {
+    return root_.Join(std::string_view(relative));
+  }
+
+  static void WriteFile(const Path& path, const std::string& content) {
+    std::ofstream stream(path.ToUtf8(), std::ios::binary);
+    stream << content;
+    ASSERT_TRUE(stream.good()) << path.ToUtf8();
+  }
+
+  static void MakeDir(const Path& path) {
+    ASSERT_EQ(mkdir(path.ToUtf8().c_str(), 0755), 0) << path.ToUtf8();
+  }
+
+  static void MakeLink(const Path& target, const Path& link) {
+    ASSERT_EQ(symlink(target.ToUtf8().c_str(), link.ToUtf8().c_str()), 0)
+        << link.ToUtf8();
+  }
+
+  // Distinct bytes at every offset, zeros included.
+  static std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+      bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    }
+    return bytes;
+  }
+
+  Path root_;
+};
+
+TEST(FileTimeTest, FileTimeToTicks) {
+  EXPECT_EQ(FileTimeToTicks(116'444'736'000'000'009), 0);
+  EXPECT_EQ(FileTimeToTicks(116'444'736'015'000'019), 15'000'010);
+  EXPECT_EQ(FileTimeToTicks(0), -116'444'736'000'000'000);
+}
+
+TEST(OpenModeTest, ModeStrings) {
+  const std::vector<const char*> expected = {
+      "r", "rb", "r+", "rb+", "w", "wb", "w+", "wb+", "a", "a+", "ab", "ab+",
+  };
+  for (size_t mode = 0; mode < expected.size(); ++mode) {
+    EXPECT_STREQ(OpenModeString(static_cast<int32_t>(mode)), expected[mode]);
+  }
+  EXPECT_STREQ(OpenModeString(-1), "r");
+  EXPECT_STREQ(OpenModeString(12), "r");
+}
+
+TEST_F(FileUtilTest, ClosedFileRefusesEverything) {
+  File file;
+  char byte = 0;
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.Read(&byte, 1), -1);
+  EXPECT_FALSE(file.Write("x", 1));
+  EXPECT_FALSE(file.Seek(0, 0));
+
+  EXPECT_FALSE(file.Open(At("missing"), kReadBinary));
+  EXPECT_EQ(file.Read(&byte, 1), -1);
+  EXPECT_TRUE(file.path().empty());
+}
+
+TEST_F(FileUtilTest, FileWritesSeeksAndReads) {
+  const Path path = At("data.bin");
+  File file(path, kWriteUpdateBinary);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_EQ(file.path(), path.value());
+  EXPECT_TRUE(file.Write("", 0));
+  EXPECT_TRUE(file.Write("0123456789", 10));
+
+  struct Case {
+    int64_t offset;
+    int32_t origin;
+    char expected;
+  };
+  // Each read moves the position one byte on.
+  const std::vector<Case> cases = {
+      {2, 0, '2'}, {3, 1, '6'}, {-3, 2, '7'}, {-2, 1, '6'}};
+  for (const Case& c : cases) {
+    char byte = 0;
+    EXPECT_TRUE(file.Seek(c.offset, c.origin));
+    EXPECT_EQ(file.Read(&byte, 1), 1);
+    EXPECT_EQ(byte, c.expected);
+  }
+  char byte = 0;
+  EXPECT_TRUE(file.Seek(0, 2));
+  EXPECT_EQ(file.Read(&byte, 1), 0);
+  EXPECT_FALSE(file.Seek(-1, 0));
+
+  file.Close();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_TRUE(file.path().empty());
+  EXPECT_EQ(ReadFileToString(path), "0123456789");
+}
+
+TEST_F(FileUtilTest, PathExists) {
+  WriteFile(At("file"), "x");
+  MakeLink(At("nowhere"), At("dangling"));
+  EXPECT_TRUE(PathExists(root_));
+  EXPECT_TRUE(PathExists(At("file")));
+  EXPECT_TRUE(PathExists(At("dangling")));
+  EXPECT_FALSE(PathExists(At("nowhere")));
+  EXPECT_FALSE(PathExists(Path()));
+}
+
+TEST_F(FileUtilTest, CreateDir) {
+  const Path deep = At("a/b/c");
+  EXPECT_FALSE(CreateDir(deep, false));
+  EXPECT_FALSE(PathExists(At("a")));
+
+  EXPECT_TRUE(CreateDir(deep, true));
+  EXPECT_TRUE(GetFileInfo(At("a/b"))->IsDirectory());
+  EXPECT_TRUE(GetFileInfo(deep)->IsDirectory());
+  // An existing directory is a failure.
+  EXPECT_FALSE(CreateDir(deep, true));
+  EXPECT_FALSE(CreateDir(Path(), true));
+
+  // A parent that is a file cannot be created through.
+  WriteFile(At("file"), "x");
+  EXPECT_FALSE(CreateDir(At("file/sub/dir"), true));
+}
+
+TEST_F(FileUtilTest, GetFileInfo) {
+  WriteFile(At("file"), "12345");
+  MakeDir(At("dir"));
+  MakeLink(At("file"), At("file_link"));
+  MakeLink(At("dir"), At("dir_link"));
+  MakeLink(At("nowhere"), At("dangling"));
+
+  struct Case {
+    const char* name;
+    uint64_t size;
+    uint32_t attributes;
+  };
+  const std::vector<Case> cases = {
+      {"file", 5, kAttributeNormal},
+      {"dir", 0, kAttributeDirectory},
+      {"file_link", 5, kAttributeNormal | kAttributeReparsePoint},
+      {"dir_link", 0, kAttributeDirectory | kAttributeReparsePoint},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<FileInfo> info = GetFileInfo(At(c.name));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->size, c.size);
+    EXPECT_EQ(info->attributes, c.attributes);
+  }
+  const std::optional<FileInfo> dangling = GetFileInfo(At("dangling"));
+  ASSERT_TRUE(dangling);
+  EXPECT_TRUE(dangling->IsFile());
+  EXPECT_TRUE(dangling->attributes & kAttributeReparsePoint);
+  EXPECT_FALSE(GetFileInfo(At("nowhere")));
+}
+
+TEST_F(FileUtilTest, GetFileInfoTimesInWholeMicroseconds) {
+  const Path path = At("file");
+  WriteFile(path, "x");
+  // 2023-11-14T22:13:20.123456789Z written and read.
+  const timespec times[2] = {{1'700'000'000, 123'456'789},
+                             {1'700'000'001, 987'654'321}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.ToUtf8().c_str(), times, 0), 0);
+  const std::optional<FileInfo> info = GetFileInfo(path);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->last_access.ticks(), 17'000'000'001'234'560);
+  EXPECT_EQ(info->last_write.ticks(), 17'000'000'019'876'540);
+}
+
+TEST_F(FileUtilTest, ListDirectory) {
+  std::vector<DirectoryEntry> entries;
+  EXPECT_TRUE(ListDirectory(root_, entries));
+  EXPECT_TRUE(entries.empty());
+
+  WriteFile(At("a.dmp"), "x");
+  MakeDir(At("sub"));
+  EXPECT_TRUE(ListDirectory(root_, entries));
+  std::vector<std::wstring> names;
+  for (const DirectoryEntry& entry : entries) {
+    EXPECT_EQ(entry.path.Parent(), root_);
+    ASSERT_TRUE(entry.info);
+    EXPECT_EQ(entry.info->IsDirectory(), entry.path.FileName() == L"sub");
+    names.push_back(entry.path.FileName());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"a.dmp", L"sub"}));
+
+  // A failed listing leaves what was there.
+  EXPECT_FALSE(ListDirectory(At("missing"), entries));
+  EXPECT_FALSE(ListDirectory(At("a.dmp"), entries));
+  EXPECT_EQ(entries.size(), 2u);
+}
+
+TEST_F(FileUtilTest, RemoveFile) {
+  WriteFile(At("file"), "x");
+  MakeDir(At("dir"));
+  EXPECT_TRUE(RemoveFile(At("file")));
+  EXPECT_FALSE(PathExists(At("file")));
+  EXPECT_FALSE(RemoveFile(At("file")));
+  EXPECT_FALSE(RemoveFile(At("dir")));
+  EXPECT_TRUE(PathExists(At("dir")));
+}
+
+TEST_F(FileUtilTest, ReadFileToString) {
+  // Around the 65536-byte chunk.
+  for (size_t size : {0, 1, 65'535, 65'536, 65'537, 200'003}) {
+    SCOPED_TRACE(size);
+    const std::string content = Pattern(size);
+    WriteFile(At("file"), content);
+    EXPECT_EQ(ReadFileToString(At("file")), content);
+  }
+  EXPECT_EQ(ReadFileToString(At("missing")), "");
+}
+
+TEST_F(FileUtilTest, CopyFileFrom) {
+  const std::string content = Pattern(200'000);
+  WriteFile(At("source"), content);
+  for (uint64_t offset : {0, 1, 65'536, 150'000, 199'999, 200'000, 300'000}) {
+    SCOPED_TRACE(offset);
+    WriteFile(At("destination"), "old content");
+    EXPECT_TRUE(CopyFileFrom(At("source"), At("destination"), offset));
+    EXPECT_EQ(ReadFileToString(At("destination")),
+              content.substr(std::min<uint64_t>(offset, content.size())));
+  }
+  EXPECT_FALSE(CopyFileFrom(At("missing"), At("destination"), 0));
+  EXPECT_FALSE(CopyFileFrom(At("source"), At("no_dir/destination"), 0));
+  // Not a position any file can have: copying from 0 instead would be wrong.
+  EXPECT_FALSE(CopyFileFrom(At("source"), At("destination"), ~0ull));
+}
+
+TEST_F(FileUtilTest, CopyFileFromAbove4GiB) {
+  constexpr off_t kSize = 5ll << 30;
+  constexpr size_t kTail = 10'485'760;
+  const std::string tail = Pattern(kTail);
+  const Path source = At("sparse");
+  {
+    const int fd = open(source.ToUtf8().c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    const bool sparse = ftruncate(fd, kSize) == 0;
+    const bool written =
+        sparse && pwrite(fd, tail.data(), tail.size(), kSize - kTail) ==
+                      static_cast<ssize_t>(kTail);
+    close(fd);
+    if (!sparse) {
+      GTEST_SKIP() << "the file system refuses a 5 GiB sparse file";
+    }
+    ASSERT_TRUE(written);
+  }
+  EXPECT_TRUE(CopyFileFrom(source, At("tail"), kSize - kTail));
+  EXPECT_TRUE(ReadFileToString(At("tail")) == tail);
+}
+
+// The tree every walker test starts from:
+//   a.dmp  a.dmp.bak  b.txt
+//   one/c.dmp
+//   two/d.dmp  two/deep/e.dmp  two/deep/f.txt
+//   three/
+class DirectoryWalkerTest : public FileUtilTest {
+ protected:
+  void SetUp() override {
+    FileUtilTest::SetUp();
+    for (const char* dir : {"one", "two", "two/deep", "three"}) {
+      MakeDir(At(dir));
+    }
+    for (const char* file : {"a.dmp", "a.dmp.bak", "b.txt", "one/c.dmp",
+                             "two/d.dmp", "two/deep/e.dmp", "two/deep/f.txt"}) {
+      WriteFile(At(file), "x");
+    }
+  }
+
+  static std::vector<Path> Walk(DirectoryWalker& walker) {
+    std::vector<Path> paths;
+    while (std::optional<Path> path = walker.Next()) {
+      paths.push_back(*path);
+    }
+    return paths;
+  }
+
+  // The walk order stated recursively: a directory's matches in listing
+  // order, then the walks of its subdirectories, the last-listed first.
+  static void ExpectedWalk(const Path& dir,
+                           uint32_t include,
+                           const std::wregex& pattern,
+                           std::vector<Path>& out) {
+    std::vector<DirectoryEntry> entries;
+    ASSERT_TRUE(ListDirectory(dir, entries));
+    std::vector<Path> subdirectories;
+    for (const DirectoryEntry& entry : entries) {
+      const bool is_directory = entry.info->IsDirectory();
+      if (is_directory) {
+        subdirectories.push_back(entry.path);
+      }
+      const uint32_t kind = is_directory ? DirectoryWalker::kDirectories
+                                         : DirectoryWalker::kFiles;
+      if ((include & kind) &&
+          std::regex_search(entry.path.FileName(), pattern)) {
+        out.push_back(entry.path);
+      }
+    }
+    for (auto it = subdirectories.rbegin(); it != subdirectories.rend(); ++it) {
+      ExpectedWalk(*it, include, pattern, out);
+    }
+  }
+};
+
+TEST_F(DirectoryWalkerTest, RecursiveOrder) {
+  struct Case {
+    uint32_t include;
+    const wchar_t* pattern;
+    size_t count;
+  };
+  const std::vector<Case> cases = {
+      {DirectoryWalker::kFiles, L"\\.dmp$", 4},
+      {DirectoryWalker::kFiles, L"", 7},
+      {DirectoryWalker::kDirectories, L"e", 3},
+      {DirectoryWalker::kFiles | DirectoryWalker::kDirectories, L"", 11},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.pattern)));
+    SCOPED_TRACE(c.include);
+    std::vector<Path> expected;
+    ExpectedWalk(root_, c.include, std::wregex(c.pattern), expected);
+    DirectoryWalker walker(root_, true, c.include, c.pattern);
+    EXPECT_EQ(Walk(walker), expected);
+    EXPECT_EQ(expected.size(), c.count);
+  }
+}
+
+TEST_F(DirectoryWalkerTest, SearchesTheFileNameOnly) {
+  struct Case {
+    const wchar_t* pattern;
+    std::vector<std::wstring> names;
+  };
+  const std::vector<Case> cases = {
+      {L"\\.dmp$", {L"a.dmp"}},
+      {L"dmp", {L"a.dmp", L"a.dmp.bak"}},
+      {L"^a", {L"a.dmp", L"a.dmp.bak"}},
+      {L"DMP", {}},
+      // The directory part of the path is not searched.
+      {L"base_utils", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.pattern)));
+    DirectoryWalker walker(root_, false, DirectoryWalker::kFiles, c.pattern);
+    std::vector<std::wstring> names;
+    for (const Path& path : Walk(walker)) {
+      EXPECT_EQ(path.Parent(), root_);
+      names.push_back(path.FileName());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.names);
+  }
+}
+
+TEST_F(DirectoryWalkerTest, EmptyWalks) {
+  DirectoryWalker no_match(root_, true, DirectoryWalker::kFiles, L"\\.zip$");
+  EXPECT_FALSE(no_match.Next());
+  EXPECT_FALSE(no_match.Next());
+
+  DirectoryWalker missing_root(At("missing"), true, DirectoryWalker::kFiles,
+                               L"");
+  EXPECT_FALSE(missing_root.Next());
+
+  DirectoryWalker nothing_included(root_, true, 0, L"");
+  EXPECT_FALSE(nothing_included.Next());
+}
+
+TEST_F(DirectoryWalkerTest, InvalidPatternMakesAnEmptyWalk) {
+  DirectoryWalker walker(root_, true, DirectoryWalker::kFiles, L"(dmp");
+  EXPECT_FALSE(walker.pattern_error().empty());
+  EXPECT_FALSE(walker.Next());
+
+  DirectoryWalker valid(root_, true, DirectoryWalker::kFiles, L"dmp");
+  EXPECT_TRUE(valid.pattern_error().empty());
+}
+
+TEST_F(DirectoryWalkerTest, LinkedDirectoriesAreNotEntered) {
+  // A cycle back to the root, and a linked file that is still reported.
+  MakeLink(root_, At("two/deep/loop"));
+  MakeLink(At("one/c.dmp"), At("linked.dmp"));
+
+  DirectoryWalker files(root_, true, DirectoryWalker::kFiles, L"\\.dmp$");
+  std::vector<std::wstring> names;
+  for (const Path& path : Walk(files)) {
+    names.push_back(path.FileName());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"a.dmp", L"c.dmp", L"d.dmp",
+                                              L"e.dmp", L"linked.dmp"}));
+
+  DirectoryWalker directories(root_, true, DirectoryWalker::kDirectories,
+                              L"loop");
+  EXPECT_EQ(Walk(directories), std::vector<Path>{At("two/deep/loop")});
+}
+
+}  // namespace
+}  // namespace base::utils

@@ -1,0 +1,95 @@
+#include "base/utils/string_util.h"
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+
+namespace base::utils {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(StringUtilTest, ValidTextRoundTrips) {
+  struct Case {
+    std::string utf8;
+    std::wstring wide;
+  };
+  const std::vector<Case> cases = {
+      {"", L""},
+      {"crash.dmp", L"crash.dmp"},
+      {"\xC3\xA9t\xC3\xA9", L"\u00E9t\u00E9"},
+      {"\xE2\x82\xAC", L"\u20AC"},
+      {"\xEF\xBF\xBF", L"\uFFFF"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {"\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(Utf8ToWide(c.utf8), c.wide);
+    EXPECT_EQ(WideToUtf8(c.wide), c.utf8);
+  }
+}
+
+// Each maximal ill-formed subpart becomes one U+FFFD and the byte that broke
+// a sequence is read again as the start of the next.
+TEST(StringUtilTest, InvalidUtf8BecomesReplacementCharacters) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::wstring wide;
+  };
+  const std::vector<Case> cases = {
+      {"lone continuation", "a\x80z", L"a\uFFFDz"},
+      {"invalid lead", "\xFF", L"\uFFFD"},
+      {"overlong two bytes", "\xC0\xAF", L"\uFFFD\uFFFD"},
+      {"overlong three bytes", "\xE0\x80\xAF", L"\uFFFD\uFFFD\uFFFD"},
+      {"surrogate", "\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"truncated at the end", "a\xE2\x82", L"a\uFFFD"},
+      {"truncated before ASCII", "\xF0\x9F\x98z", L"\uFFFDz"},
+      {"truncated before a lead", "\xE2\xC3\xA9", L"\uFFFD\u00E9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Utf8ToWide(c.utf8), c.wide);
+  }
+}
+
+TEST(StringUtilTest, InvalidWideBecomesReplacementCharacters) {
+  const std::wstring lone_surrogate = {L'a', static_cast<wchar_t>(0xD800)};
+  EXPECT_EQ(WideToUtf8(lone_surrogate), "a\xEF\xBF\xBD");
+  const std::wstring out_of_range = {static_cast<wchar_t>(0x110000)};
+  EXPECT_EQ(WideToUtf8(out_of_range), "\xEF\xBF\xBD");
+}
+
+TEST(StringUtilTest, ConversionsStopAtTheFirstZero) {
+  EXPECT_EQ(Utf8ToWide("ab\0cd"s), L"ab");
+  EXPECT_EQ(WideToUtf8(L"ab\0cd"s), "ab");
+  EXPECT_EQ(Utf8ToWide("\0ab"s), L"");
+}
+
+TEST(StringUtilTest, RandomStringUsesDigitsAndLowercaseLetters) {
+  const std::string text = RandomString();
+  EXPECT_EQ(text.size(), 32u);
+  EXPECT_EQ(text.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz"),
+            std::string::npos)
+      << text;
+}
+
+TEST(StringUtilTest, StringPrintf) {
+  EXPECT_EQ(StringPrintf("%d-%s", 7, "x"), "7-x");
+  const std::string long_text(300, 'a');
+  EXPECT_EQ(StringPrintf("<%s>", long_text.c_str()), "<" + long_text + ">");
+  // A zero character ends the text.
+  EXPECT_EQ(StringPrintf("ab%ccd", 0), "ab");
+}
+
+TEST(StringUtilTest, StringPrintfRejectedFormatIsEmpty) {
+  // The test runs in the "C" locale, where a non-ASCII wide character cannot
+  // be converted, so the C library reports a formatting error.
+  EXPECT_EQ(StringPrintf("x%lsx", L"\u00E9"), "");
+}
+
+}  // namespace
+}  // namespace base::utils
