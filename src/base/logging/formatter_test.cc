@@ -1,8 +1,5 @@
 #include "base/logging/formatter.h"
 
-#include <cstdlib>
-#include <ctime>
-#include <optional>
 #include <regex>
 #include <string>
 #include <typeinfo>
@@ -10,6 +7,7 @@
 
 #include "base/utils/sys_util.h"
 #include "gtest/gtest.h"
+#include "test/scoped_time_zone.h"
 
 namespace base {
 namespace {
@@ -27,22 +25,7 @@ constexpr int64_t kInstantTicks = 17'096'294'470'069'999;
 // instant is known too.
 class TelvaneLineTest : public testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) {
-      saved_tz_ = tz;
-    }
-    setenv("TZ", "UTC0", 1);
-    tzset();
-  }
-
-  void TearDown() override {
-    if (saved_tz_) {
-      setenv("TZ", saved_tz_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
+  test::ScopedTimeZone zone_{"UTC0"};
 
   // The line's text up to and including the level's ':'.
   static std::string Prefix() {
@@ -57,9 +40,6 @@ class TelvaneLineTest : public testing::Test {
     FormatTelvaneLine(record, time, out);
     return ToString(out);
   }
-
- private:
-  std::optional<std::string> saved_tz_;
 };
 
 TEST_F(TelvaneLineTest, PrintsLevelFileAndMessage) {

@@ -14,24 +14,14 @@
 
 #include "base/utils/file.h"
 #include "gtest/gtest.h"
+#include "test/scoped_temp_dir.h"
 
 namespace base::utils {
 namespace {
 
-// A fresh directory under the test's temporary directory, removed afterwards.
+// Each test works in a fresh temporary directory.
 class FileUtilTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "base_utils_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = Path(pattern);
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_.ToUtf8(), ignored);
-  }
-
   Path At(const char* relative) const {
     return root_.Join(std::string_view(relative));
   }
@@ -60,7 +50,8 @@ class FileUtilTest : public ::testing::Test {
     return bytes;
   }
 
-  Path root_;
+  test::ScopedTempDir dir_;
+  const Path root_{dir_.path()};
 };
 
 TEST(FileTimeTest, FileTimeToTicks) {

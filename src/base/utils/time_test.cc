@@ -1,13 +1,10 @@
 #include "base/utils/time.h"
 
-#include <stdlib.h>
-#include <time.h>
-
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "test/scoped_time_zone.h"
 
 namespace base {
 namespace {
@@ -93,34 +90,8 @@ TEST(TimeTest, MonotonicClockDoesNotGoBack) {
   EXPECT_GE(MonotonicNanoseconds(), first);
 }
 
-// Sets TZ for one test and restores the previous zone after it.
-class LocalTimeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (const char* zone = getenv("TZ")) {
-      saved_zone_ = zone;
-    }
-  }
-
-  void TearDown() override {
-    if (saved_zone_) {
-      setenv("TZ", saved_zone_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
-  static void SetZone(const char* zone) {
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_zone_;
-};
-
-TEST_F(LocalTimeTest, LocalFieldsInFixedZones) {
+TEST(LocalTimeTest, LocalFieldsInFixedZones) {
+  test::ScopedTimeZone zone("UTC0");
   struct Case {
     const char* zone;
     TimeFields expected;
@@ -133,7 +104,7 @@ TEST_F(LocalTimeTest, LocalFieldsInFixedZones) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.zone);
-    SetZone(c.zone);
+    zone.Set(c.zone);
     Time time = Time::FromTicks(kMarch5);
     const TimeFields& fields = time.LocalFields();
     EXPECT_EQ(fields.year, c.expected.year);
@@ -147,8 +118,8 @@ TEST_F(LocalTimeTest, LocalFieldsInFixedZones) {
   }
 }
 
-TEST_F(LocalTimeTest, LocalAndUtcViewsAreCachedApart) {
-  SetZone("JST-9");
+TEST(LocalTimeTest, LocalAndUtcViewsAreCachedApart) {
+  test::ScopedTimeZone zone("JST-9");
   Time time = Time::FromTicks(kMarch5);
   EXPECT_EQ(time.LocalFields().hour, 18);
   EXPECT_EQ(time.UtcFields().hour, 9);
