@@ -6,13 +6,22 @@
 //   -2  the common information is unusable
 //   -3  start_mode is neither 1 nor 2
 
+#include "base/logging/logging.h"
+#include "common/common_service.h"
 #include "crash_plugin/report_process/launch_configuration.h"
 #include "crash_plugin/report_process/watchdog.h"
+#include "environment/application_context.h"
+#include "timer/timer_service.h"
 
 namespace {
 
+constexpr int kExitDone = 0;
 constexpr int kExitNoArgumentOrInitFailed = -1;
+constexpr int kExitInvalidCommonInfo = -2;
 constexpr int kExitBadStartMode = -3;
+
+// The process's name: its work directory is work_dir/crashreport.
+constexpr char kProcessName[] = "crashreport";
 
 }  // namespace
 
@@ -34,5 +43,28 @@ int main(int argc, char* argv[]) {
   if (config.start_mode == 1)
     config.use_duration_millis.clear();
 
-  return kExitNoArgumentOrInitFailed;
+  tlv::ApplicationContext& context = tlv::ApplicationContext::Instance();
+  if (!context.Init(config.work_dir, config.log_level, config.log_dest,
+                    kProcessName)) {
+    // Logging starts only with a successful Init, so this line has no
+    // destination unless an earlier Init configured one.
+    TLV_LOG(base::logging::kError, "Init failed");
+    return kExitNoArgumentOrInitFailed;
+  }
+  TLV_LOG(base::logging::kInfo, "Init success {} {}", argc, argv[1]);
+
+  // The host's privacy level, as the host gave it: unknown levels become 0.
+  context.SetFtcSwitch(static_cast<uint32_t>(config.ftc_switch));
+  // Without a usable server time the reports carry the local time.
+  context.GetTimerService()->StartWithServerTime(config.server_time);
+
+  tlv::CommonService* const common_service = context.GetCommonService();
+  common_service->Update(config.common_info);
+  if (!common_service->IsValid()) {
+    TLV_LOG(base::logging::kError, "Common Service Invalid");
+    return kExitInvalidCommonInfo;
+  }
+
+  TLV_LOG(base::logging::kInfo, "crashreport process done");
+  return kExitDone;
 }

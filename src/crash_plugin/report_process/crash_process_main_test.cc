@@ -2,10 +2,14 @@
 // codes of its start-up, and that the early exits touch no file.
 
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/json/base64.h"
+#include "base/utils/file.h"
+#include "base/utils/file_util.h"
 #include "gtest/gtest.h"
 #include "test/process.h"
 #include "test/scoped_temp_dir.h"
@@ -18,6 +22,30 @@ int RunCrashReport(const std::vector<std::string>& arguments) {
 
 std::string Argument(const std::string& json) {
   return base::utils::Base64Encode(json);
+}
+
+// "WORK_DIR" in text becomes dir.
+std::string Fill(std::string text, const std::string& dir) {
+  for (size_t at; (at = text.find("WORK_DIR")) != std::string::npos;)
+    text.replace(at, 8, dir);
+  return text;
+}
+
+// The log's lines as "LEVEL file: message", without the parts that change
+// from run to run.
+std::vector<std::string> LogLines(const std::string& log) {
+  static const std::regex kLine(
+      R"(\[Telvane:\d+:\d+:\d{4}/\d{6}\.\d{3}:\d+:([A-Z]+):([^(]+)\(\d+\)\] (.*))");
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::smatch match;
+    lines.push_back(std::regex_match(line, match, kLine)
+                        ? match.str(1) + " " + match.str(2) + ": " +
+                              match.str(3)
+                        : "unreadable: " + line);
+  }
+  return lines;
 }
 
 TEST(CrashReportProcessTest, NoArgumentEndsWithMinusOne) {
@@ -47,18 +75,138 @@ TEST(CrashReportProcessTest, BadStartModeEndsWithMinusThreeAndTouchesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::ScopedTempDir work_dir;
-    auto fill = [&work_dir](std::string text) {
-      for (size_t at; (at = text.find("WORK_DIR")) != std::string::npos;)
-        text.replace(at, 8, work_dir.path());
-      return text;
-    };
-    std::vector<std::string> arguments = {Argument(fill(c.json))};
+    std::vector<std::string> arguments = {
+        Argument(Fill(c.json, work_dir.path()))};
     for (const std::string& extra : c.extra_json)
-      arguments.push_back(Argument(fill(extra)));
+      arguments.push_back(Argument(Fill(extra, work_dir.path())));
 
     EXPECT_EQ(RunCrashReport(arguments), 253);
     EXPECT_TRUE(std::filesystem::is_empty(work_dir.path()));
   }
+}
+
+TEST(CrashReportProcessTest, InitFailureEndsWithMinusOne) {
+  struct Case {
+    const char* name;
+    // A JSON object, encoded once "WORK_DIR" is the temporary directory;
+    // anything else is passed as it is.
+    std::string argument;
+  };
+  const std::vector<Case> cases = {
+      {"not Base64", "%%%"},
+      {"Base64 of no JSON", Argument("work_dir=WORK_DIR")},
+      {"empty work_dir", Argument(R"({"work_dir":"","log_dest":1})")},
+      {"work_dir below a regular file",
+       R"({"work_dir":"WORK_DIR/file/below","log_dest":1})"},
+      {"a regular file named crashreport",
+       R"({"work_dir":"WORK_DIR/taken","log_dest":1})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedTempDir temp;
+    const base::utils::Path root(temp.path());
+    const base::utils::Path taken_file =
+        root.Join(std::string_view("taken/crashreport"));
+    ASSERT_TRUE(base::utils::CreateDir(taken_file.Parent(), false));
+    for (const base::utils::Path& path :
+         {root.Join(std::string_view("file")), taken_file}) {
+      base::utils::File file(path, base::utils::kWrite);
+      ASSERT_TRUE(file.Write("x", 1));
+    }
+
+    const std::string argument = c.argument.starts_with("{")
+                                     ? Argument(Fill(c.argument, temp.path()))
+                                     : c.argument;
+    EXPECT_EQ(RunCrashReport({argument}), 255);
+    // Nothing was created and the file in the way is unchanged.
+    std::vector<base::utils::DirectoryEntry> entries;
+    ASSERT_TRUE(base::utils::ListDirectory(root, entries));
+    EXPECT_EQ(entries.size(), 2u);
+    EXPECT_EQ(base::utils::ReadFileToString(taken_file), "x");
+  }
+}
+
+// Runs that get past the initialisation, and what they log.
+TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
+  const std::string valid = R"(\"app_id\":\"1001\",\"area\":\"cn\")";
+  struct Case {
+    const char* name;
+    std::string json;  // "WORK_DIR" is replaced by the temporary directory
+    int exit_code;
+    std::vector<std::string> log;  // "ARG" stands for the launch argument
+    bool work_dir_exists = false;  // work_dir/crashreport made beforehand
+  };
+  const std::vector<Case> cases = {
+      {"invalid common information at INFO",
+       R"({"work_dir":"WORK_DIR","log_level":2,"log_dest":1,)"
+       R"("common_info":"{\"area\":\"cn\"}"})",
+       254,
+       {"INFO crash_process_main.cc: Init success 2 ARG",
+        "ERROR timer_service.cc: TimerService::StartWithServerTime failed",
+        "ERROR crash_process_main.cc: Common Service Invalid"}},
+      {"invalid common information at the default level",
+       R"({"work_dir":"WORK_DIR","log_dest":1,"common_info":"not json"})",
+       254,
+       {"ERROR timer_service.cc: TimerService::StartWithServerTime failed",
+        "ERROR crash_process_main.cc: Common Service Invalid"}},
+      {"a bad area",
+       R"({"work_dir":"WORK_DIR","log_dest":1,"server_time":1.0e3,)"
+       R"("common_info":"{\"app_id\":\"1001\",\"area\":\"CN\"}"})",
+       254,
+       {"ERROR common_service.cc: Invalid area: CN",
+        "ERROR crash_process_main.cc: Common Service Invalid"}},
+      {"valid common information",
+       R"({"work_dir":"WORK_DIR","log_level":2,"log_dest":1,)"
+       R"("server_time":1.0e3,"common_info":"{)" +
+           valid + R"(}"})",
+       0,
+       {"INFO crash_process_main.cc: Init success 2 ARG",
+        "INFO crash_process_main.cc: crashreport process done"}},
+      {"an existing work directory is taken as it is",
+       R"({"work_dir":"WORK_DIR","log_level":2,"log_dest":1,"start_mode":2,)"
+       R"("common_info":"{)" +
+           valid + R"(}"})",
+       0,
+       {"INFO crash_process_main.cc: Init success 2 ARG",
+        "ERROR timer_service.cc: TimerService::StartWithServerTime failed",
+        "INFO crash_process_main.cc: crashreport process done"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScopedTempDir temp;
+    const base::utils::Path work_dir =
+        base::utils::Path(temp.path()).Join(std::string_view("crashreport"));
+    if (c.work_dir_exists) {
+      ASSERT_TRUE(base::utils::CreateDir(work_dir, false));
+    }
+    const std::string argument = Argument(Fill(c.json, temp.path()));
+
+    EXPECT_EQ(RunCrashReport({argument}), c.exit_code);
+    std::vector<std::string> expected = c.log;
+    for (std::string& line : expected) {
+      if (size_t at = line.find("ARG"); at != std::string::npos) {
+        line.replace(at, 3, argument);
+      }
+    }
+    EXPECT_EQ(LogLines(base::utils::ReadFileToString(
+                  work_dir.Join(std::string_view("telvane.log")))),
+              expected);
+  }
+}
+
+// Without log_dest nothing is logged, and no log file is made.
+TEST(CrashReportProcessTest, NoLogDestinationWritesNoLog) {
+  test::ScopedTempDir temp;
+  EXPECT_EQ(RunCrashReport({Argument(Fill(
+                R"({"work_dir":"WORK_DIR","log_level":0,"common_info":"{}"})",
+                temp.path()))}),
+            254);
+  const base::utils::Path work_dir =
+      base::utils::Path(temp.path()).Join(std::string_view("crashreport"));
+  EXPECT_TRUE(base::utils::PathExists(work_dir));
+  EXPECT_FALSE(
+      base::utils::PathExists(work_dir.Join(std::string_view("telvane.log"))));
 }
 
 }  // namespace

@@ -1,0 +1,104 @@
+#ifndef ENVIRONMENT_APPLICATION_CONTEXT_H_
+#define ENVIRONMENT_APPLICATION_CONTEXT_H_
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "base/logging/log_record.h"
+#include "base/utils/file_path.h"
+
+namespace base {
+class Executor;
+class TaskRunners;
+}  // namespace base
+
+namespace tlv {
+
+class CommonService;
+class TimerService;
+
+// The process-wide environment: this process's work directory and logging,
+// the host's common information, the corrected clock and the task runners.
+//
+// Created on first use and never destroyed, so that threads still running
+// while the process exits find it intact. The owned services are built with
+// the context and never replaced; each has a lock of its own. The context's
+// mutex guards only the work directory and is never held while a service is
+// called, so no two service locks are ever held together.
+class ApplicationContext final {
+ public:
+  // Sent in every report envelope.
+  static constexpr int32_t kApplicationId = 900007;
+  static constexpr std::string_view kApplicationName = "apm";
+
+  // The kit's main process has this name; every other process (such as
+  // "crashreport") is secondary and sends its telemetry synchronously.
+  static constexpr std::string_view kMainProcessName = "telvane";
+
+  static ApplicationContext& Instance();
+
+  ApplicationContext(const ApplicationContext&) = delete;
+  ApplicationContext& operator=(const ApplicationContext&) = delete;
+
+  // Sets up the work directory work_dir/process_name (creating it with its
+  // parents when missing) and the process-wide logger, whose file is
+  // telvane.log in that directory. False when work_dir is empty, when the
+  // directory can neither be found nor created, and on every call after a
+  // successful one; logging then stays as it was.
+  bool Init(std::string_view work_dir,
+            int32_t log_level,
+            int32_t log_dest,
+            std::string_view process_name);
+
+  // Passes 0, 1 and 2 to the common service and 0 for anything else: the
+  // value comes from the host, and an unknown privacy level must not leave
+  // the switch unset.
+  void SetFtcSwitch(uint32_t value);
+  int32_t GetFtcSwitch();
+
+  CommonService* GetCommonService();
+  TimerService* GetTimerService();
+  base::Executor* GetExecutor();
+  // The main task runner's name; the first call creates the runner and its
+  // worker thread.
+  std::string GetMainTaskRunner();
+
+  // Empty until Init succeeds; set once and never changed after that.
+  const base::utils::Path& GetWorkDir();
+
+  bool is_main_process() const { return is_main_process_.load(); }
+
+  static int32_t GetApplicationId() { return kApplicationId; }
+  static std::string GetApplicationName() {
+    return std::string(kApplicationName);
+  }
+
+ private:
+  ApplicationContext();
+  ~ApplicationContext() = delete;
+
+  bool InitWorkDir_(const base::utils::Path& work_dir,
+                    std::string_view process_name);
+
+  std::mutex mutex_;
+  base::utils::Path work_dir_;
+  std::atomic<bool> is_main_process_{true};
+  const std::unique_ptr<CommonService> common_service_;
+  const std::unique_ptr<TimerService> timer_service_;
+  const std::unique_ptr<base::TaskRunners> task_runners_;
+};
+
+// Records one telemetry event of this process: the event's name, the
+// component that raised it, its result, and where it was raised.
+void TelemetryReport(const std::string& event,
+                     const std::string& component,
+                     const std::string& result,
+                     const base::logging::SourceLocation& location);
+
+}  // namespace tlv
+
+#endif  // ENVIRONMENT_APPLICATION_CONTEXT_H_
