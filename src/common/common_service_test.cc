@@ -71,20 +71,20 @@ TEST(CommonServiceTest, Validity) {
 }
 
 TEST(CommonServiceTest, AreaIsSetOnceAndRejectsOtherTexts) {
-  test::ProcessLog();  // starts logging before anything is logged
+  test::ProcessLog log;
   CommonService service;
   service.Update(R"({"area":"CN"})");
-  EXPECT_TRUE(std::regex_search(
-      test::ProcessLog(),
-      std::regex(R"(:ERROR:common_service\.cc\(\d+\)\] Invalid area: CN\n)")));
+  EXPECT_EQ(log.Take(),
+            "4 tlv::CommonService::ProcessArea_: Invalid area: CN\n");
   EXPECT_EQ(service.GetArea(), kAreaNone);
 
   service.Update(R"({"area":"os"})");
   service.Update(R"({"area":"cn"})");
   EXPECT_EQ(service.GetArea(), kAreaOversea);
   EXPECT_EQ(service.GetAreaText(), "os");
-  EXPECT_NE(test::ProcessLog().find("Area is already set, can't set again"),
-            std::string::npos);
+  EXPECT_EQ(log.Take(),
+            "4 tlv::CommonService::ProcessArea_: "
+            "Area is already set, can't set again\n");
 }
 
 TEST(CommonServiceTest, TakesTextsOnlyFromNonEmptyStrings) {

@@ -1,65 +1,16 @@
 #include "timer/timer_service.h"
 
-#include <fmt/format.h>
-
 #include <cstdint>
-#include <iterator>
 #include <limits>
-#include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "base/logging/formatter.h"
-#include "base/logging/logging.h"
-#include "base/utils/file_path.h"
-#include "base/utils/file_util.h"
 #include "gtest/gtest.h"
-#include "test/scoped_temp_dir.h"
+#include "test/process_log.h"
 
 namespace tlv {
 namespace {
-
-using base::utils::Path;
-
-// "level function: message", so the tests see who logged what.
-class CallFormatter final : public base::Formatter {
- public:
-  void Format(const base::logging::LogRecord& record,
-              base::logging::LogBuffer& out) const override {
-    fmt::format_to(std::back_inserter(out), "{} {}: {}\n", record.level,
-                   record.function, record.message);
-  }
-  std::unique_ptr<base::Formatter> Clone() const override {
-    return std::make_unique<CallFormatter>();
-  }
-};
-
-// The process-wide logger can be configured once per process: here, for
-// every test of this executable, into a file of a temporary directory.
-class LogEnvironment final : public testing::Environment {
- public:
-  void SetUp() override {
-    dir_.emplace();
-    path_ = Path(dir_->path()).Join("telvane.log");
-    base::logging::LoggerRegistry& registry =
-        base::logging::LoggerRegistry::Instance();
-    registry.Init(base::logging::kTrace, base::logging::kDestinationFile,
-                  path_);
-    registry.GetLogger()->SetFormatter(std::make_unique<CallFormatter>());
-  }
-  void TearDown() override { dir_.reset(); }
-
-  const Path& path() const { return path_; }
-
- private:
-  std::optional<test::ScopedTempDir> dir_;
-  Path path_;
-};
-
-LogEnvironment* const log_environment = static_cast<LogEnvironment*>(
-    testing::AddGlobalTestEnvironment(new LogEnvironment));
 
 constexpr char kNoNeedToCorrect[] =
     "2 tlv::TimerService::CorrectTime_: TimerService no need to correct\n";
@@ -91,17 +42,10 @@ struct FakeClocks {
 class TimerServiceTest : public testing::Test {
  protected:
   // What was logged since the previous call, or since the test began.
-  std::string TakeLog() {
-    const std::string log =
-        base::utils::ReadFileToString(log_environment->path());
-    const std::string lines = log.substr(log_offset_);
-    log_offset_ = log.size();
-    return lines;
-  }
+  std::string TakeLog() { return log_.Take(); }
 
  private:
-  size_t log_offset_ =
-      base::utils::ReadFileToString(log_environment->path()).size();
+  test::ProcessLog log_;
 };
 
 TEST_F(TimerServiceTest, CorrectsOnlyWhenOffByMoreThanFiveMinutes) {
