@@ -1,5 +1,6 @@
-# tlv_add_test(NAME SOURCES src... LIBS lib... [LABELS label...])
-# Builds one GoogleTest executable and registers its tests with CTest.
+# tlv_add_test(NAME SOURCES src... LIBS lib... [RESOURCE_LOCK name])
+# Builds one GoogleTest executable and registers its tests with CTest. Tests
+# that share a RESOURCE_LOCK (a fixed port, say) never run at the same time.
 if(TLV_BUILD_TESTS)
   enable_testing()
   include(GoogleTest)
@@ -9,9 +10,15 @@ function(tlv_add_test name)
   if(NOT TLV_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  # Loopback requests must not go to a proxy that the machine's
+  # environment names.
+  set(properties ENVIRONMENT "no_proxy=127.0.0.1,localhost")
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES LABELS "${ARG_LABELS}")
+                       PROPERTIES ${properties})
 endfunction()

@@ -1,0 +1,98 @@
+#ifndef BASE_NET_HTTP_TRANSPORT_H_
+#define BASE_NET_HTTP_TRANSPORT_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/net/http_body.h"
+
+namespace base::net {
+
+// Method texts "GET", "POST" and "PUT"; any other value is sent as "POST".
+enum HTTPMethod : int32_t {
+  kGet = 0,
+  kPost = 1,
+  kPut = 2,
+};
+
+// A blocking HTTP/1.1 client for one request at a time. Configure it, then
+// call ExecuteSynchronously, which makes one or more attempts. Every attempt
+// opens a fresh connection, announces the body by its exact length, streams
+// it in chunks of 32768 bytes, and succeeds exactly for the statuses 200-203;
+// the system's proxy settings and certificate checks apply unchanged.
+//
+// One implementation per platform, chosen by the build; users see only this
+// class. Not thread-safe: one thread drives a transport.
+class HTTPTransport {
+ public:
+  // Longest time, in seconds, for each phase of an attempt.
+  static constexpr int64_t kDefaultTimeoutSeconds = 15;
+
+  // A new transport of the platform's kind, with the defaults below.
+  static std::shared_ptr<HTTPTransport> Create();
+
+  HTTPTransport(const HTTPTransport&) = delete;
+  HTTPTransport& operator=(const HTTPTransport&) = delete;
+  virtual ~HTTPTransport();
+
+  // An absolute http or https URL, UTF-8. A fragment is not sent.
+  void SetUrl(std::string url);
+  // The default is kPost.
+  void SetMethod(HTTPMethod method);
+  // Limits name resolution and connecting; the default is 15 seconds. The
+  // other phases keep their 15 seconds.
+  void SetConnectTimeout(int64_t seconds);
+  // Inserts the header, or replaces the value of a name already set. Names
+  // compare byte-wise, so "Accept" and "accept" are two headers. Headers are
+  // sent in that order, with the names spelled as given.
+  void SetHeader(const std::string& name, const std::string& value);
+  // The request body. Every attempt needs one, GET included.
+  void SetBody(std::shared_ptr<HTTPBodyStream> body);
+  // Installs callback on the current body, so call it after SetBody. An
+  // empty callback, or no body, leaves everything as it is.
+  void SetProgressCallback(const ProgressCallback& callback);
+
+  // Makes up to retries + 1 attempts, one right after the other, whatever
+  // the kind of failure, and logs a WARN line after each failed one. True at
+  // the first success, with response holding exactly the response body. On
+  // failure response holds the error texts of all attempts, back to back
+  // ("HTTP status 404", or "<step>: <message> (0x<code>)"). An empty URL
+  // fails before any attempt with "url is empty".
+  bool ExecuteSynchronously(std::string& response, uint64_t retries);
+
+ protected:
+  HTTPTransport();
+
+  // One attempt, made only with url and body set: clears response and fills
+  // it with the body on success, appends one error text on failure, and logs
+  // the failure.
+  virtual bool ExecuteSynchronously(std::string& response) = 0;
+
+  const std::string& url() const { return url_; }
+  HTTPMethod method() const { return method_; }
+  const std::map<std::string, std::string>& headers() const { return headers_; }
+  const std::shared_ptr<HTTPBodyStream>& body() const { return body_; }
+  int64_t resolve_timeout() const { return resolve_timeout_; }
+  int64_t connect_timeout() const { return connect_timeout_; }
+  int64_t send_timeout() const { return send_timeout_; }
+  int64_t receive_timeout() const { return receive_timeout_; }
+
+ private:
+  std::shared_ptr<HTTPBodyStream> body_;
+  std::string url_;
+  HTTPMethod method_ = kPost;
+  std::map<std::string, std::string> headers_;
+  int64_t resolve_timeout_ = kDefaultTimeoutSeconds;
+  int64_t connect_timeout_ = kDefaultTimeoutSeconds;
+  int64_t send_timeout_ = kDefaultTimeoutSeconds;
+  int64_t receive_timeout_ = kDefaultTimeoutSeconds;
+};
+
+// The method's text as sent on the request line.
+const char* HTTPMethodText(HTTPMethod method);
+
+}  // namespace base::net
+
+#endif  // BASE_NET_HTTP_TRANSPORT_H_

@@ -1,0 +1,312 @@
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "base/logging/logging.h"
+#include "base/net/http_transport.h"
+#include "base/utils/string_util.h"
+
+namespace base::net {
+
+namespace {
+
+// The body stream sees reads of this size, whatever curl's upload buffer.
+constexpr int64_t kChunkSize = 32768;
+
+struct CurlEasyCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+using ScopedCurl = std::unique_ptr<CURL, CurlEasyCleanup>;
+
+struct CurlUrlCleanup {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using ScopedCurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
+
+class ScopedCurlSlist final {
+ public:
+  ScopedCurlSlist() = default;
+  ScopedCurlSlist(const ScopedCurlSlist&) = delete;
+  ScopedCurlSlist& operator=(const ScopedCurlSlist&) = delete;
+  ~ScopedCurlSlist() { curl_slist_free_all(list_); }
+
+  // curl copies line. False when it cannot; the list is unchanged then.
+  bool Append(const std::string& line) {
+    curl_slist* const list = curl_slist_append(list_, line.c_str());
+    if (!list) {
+      return false;
+    }
+    list_ = list;
+    return true;
+  }
+
+  curl_slist* get() const { return list_; }
+
+ private:
+  curl_slist* list_ = nullptr;
+};
+
+// "<step>: <message> (0x<code>)".
+std::string ErrorText(const char* step, const char* message, long code) {
+  return utils::StringPrintf("%s: %s (0x%lx)", step, message,
+                             static_cast<unsigned long>(code));
+}
+
+// The caller's headers in name order, spelled as given, then an empty entry
+// for each header curl would add of its own accord, which removes it:
+// "Accept: */*" and a form Content-Type, which the caller did not ask for,
+// and "Expect: 100-continue" for large bodies. RFC 7231 5.1.1 lets a server
+// or proxy that does not meet the expectation answer 417 or simply never
+// send the interim 100 reply, so expecting it risks a failed or stalled
+// upload for the gain of a body the server may decline.
+bool BuildHeaderList(const std::map<std::string, std::string>& headers,
+                     ScopedCurlSlist& list) {
+  for (const auto& [name, value] : headers) {
+    // curl drops "Name:" with nothing after it; "Name;" sends it empty.
+    if (!list.Append(value.empty() ? name + ";" : name + ": " + value)) {
+      return false;
+    }
+  }
+  for (const char* name : {"Accept", "Content-Type", "Expect"}) {
+    const bool caller_set =
+        std::any_of(headers.begin(), headers.end(), [name](const auto& entry) {
+          return strcasecmp(entry.first.c_str(), name) == 0;
+        });
+    if (!caller_set && !list.Append(std::string(name) + ":")) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Hands the body to curl. The stream is read one chunk ahead of curl: the
+// next chunk as soon as curl has taken all of the previous one. curl stops
+// asking once it has the announced length, so only this way does the stream
+// get its final read that returns 0, and a stream that would yield more than
+// announced is noticed. A stream that yields another number of bytes than
+// announced fails the attempt: curl would otherwise wait for bytes that never
+// come, or send a body that is not the one the stream holds.
+class BodyReader final {
+ public:
+  BodyReader(HTTPBodyStream& body, int64_t content_length, char* buffer)
+      : body_(body), content_length_(content_length), buffer_(buffer) {}
+  BodyReader(const BodyReader&) = delete;
+  BodyReader& operator=(const BodyReader&) = delete;
+
+  // Reads the first chunk, before anything is sent. curl never asks for an
+  // empty body, so for one this is the stream's only read.
+  bool Start() { return ReadChunk_(); }
+
+  // A CURLOPT_READFUNCTION.
+  static size_t Read(char* destination,
+                     size_t size,
+                     size_t count,
+                     void* reader) {
+    return static_cast<BodyReader*>(reader)->Fill_(destination, size * count);
+  }
+
+  // Bytes handed to curl.
+  int64_t total_written() const { return total_written_; }
+  // Empty unless the stream failed.
+  const std::string& error() const { return error_; }
+
+ private:
+  size_t Fill_(char* destination, size_t capacity) {
+    if (!error_.empty()) {
+      return CURL_READFUNC_ABORT;
+    }
+    const size_t count = static_cast<size_t>(
+        std::min<int64_t>(capacity, chunk_size_ - chunk_offset_));
+    memcpy(destination, buffer_ + chunk_offset_, count);
+    chunk_offset_ += count;
+    total_written_ += count;
+    if (count != 0 && chunk_offset_ == chunk_size_ && !ReadChunk_()) {
+      return CURL_READFUNC_ABORT;
+    }
+    return count;
+  }
+
+  bool ReadChunk_() {
+    const int64_t count = body_.ReadWithProgress(buffer_, kChunkSize);
+    std::string problem;
+    if (count < 0) {
+      problem = "the body stream cannot be read";
+    } else if (count == 0 && total_read_ < content_length_) {
+      problem =
+          utils::StringPrintf("the body stream ended after %lld of %lld bytes",
+                              static_cast<long long>(total_read_),
+                              static_cast<long long>(content_length_));
+    } else if (count > content_length_ - total_read_) {
+      problem = utils::StringPrintf(
+          "the body stream yields more than the %lld bytes announced",
+          static_cast<long long>(content_length_));
+    } else {
+      total_read_ += count;
+      chunk_size_ = count;
+      chunk_offset_ = 0;
+      return true;
+    }
+    // curl's own code for data that a read callback cannot supply.
+    error_ = ErrorText("ReadWithProgress", problem.c_str(), CURLE_READ_ERROR);
+    return false;
+  }
+
+  HTTPBodyStream& body_;
+  const int64_t content_length_;
+  char* const buffer_;
+  int64_t chunk_size_ = 0;    // bytes of the current chunk in buffer_
+  int64_t chunk_offset_ = 0;  // of them, handed to curl
+  int64_t total_read_ = 0;
+  int64_t total_written_ = 0;
+  std::string error_;
+};
+
+// A CURLOPT_WRITEFUNCTION.
+size_t AppendToString(char* data, size_t size, size_t count, void* text) {
+  static_cast<std::string*>(text)->append(data, size * count);
+  return size * count;
+}
+
+// Drives libcurl's easy interface, one blocking transfer per attempt.
+class HTTPTransportCurl final : public HTTPTransport {
+ private:
+  bool ExecuteSynchronously(std::string& response) override;
+
+  // The one buffer every chunk of the body passes through.
+  std::array<char, kChunkSize> buffer_;
+};
+
+bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
+  const auto fail = [&response](const std::string& text) {
+    TLV_LOG(logging::kError, "{}", text);
+    response.append(text);
+    return false;
+  };
+
+  // A fresh handle per attempt, so a retry never reuses a connection that
+  // the server may have half-closed after the failure.
+  const ScopedCurl curl(curl_easy_init());
+  if (!curl) {
+    return fail(ErrorText("curl_easy_init",
+                          curl_easy_strerror(CURLE_FAILED_INIT),
+                          CURLE_FAILED_INIT));
+  }
+
+  // curl requests path and query only: a fragment stays with the client.
+  const ScopedCurlUrl url(curl_url());
+  const CURLUcode url_code =
+      url ? curl_url_set(url.get(), CURLUPART_URL, this->url().c_str(), 0)
+          : CURLUE_OUT_OF_MEMORY;
+  if (url_code != CURLUE_OK) {
+    const std::string text =
+        ErrorText("curl_url_set", curl_url_strerror(url_code), url_code);
+    TLV_LOG(logging::kError, "{} url:  {}", text, this->url());
+    response.append(text);
+    return false;
+  }
+
+  ScopedCurlSlist header_list;
+  if (!BuildHeaderList(headers(), header_list)) {
+    return fail(ErrorText("curl_slist_append",
+                          curl_easy_strerror(CURLE_OUT_OF_MEMORY),
+                          CURLE_OUT_OF_MEMORY));
+  }
+
+  HTTPBodyStream& body = *this->body();
+  body.Reset();
+  const int64_t content_length = body.Size();
+  TLV_LOG(logging::kInfo, "content_length = {}", content_length);
+
+  char error_buffer[CURL_ERROR_SIZE] = {};
+  const auto curl_fail = [&fail, &error_buffer](const char* step,
+                                                CURLcode code) {
+    return fail(ErrorText(
+        step, error_buffer[0] ? error_buffer : curl_easy_strerror(code), code));
+  };
+
+  BodyReader reader(body, content_length, buffer_.data());
+  std::string received;
+  CURLcode code = CURLE_OK;
+  const auto set = [&code, &curl](CURLoption option, auto value) {
+    if (code == CURLE_OK) {
+      code = curl_easy_setopt(curl.get(), option, value);
+    }
+  };
+  set(CURLOPT_ERRORBUFFER, error_buffer);
+  // Otherwise curl times name resolution out with SIGALRM, which is not
+  // safe in a process with other threads.
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  // HTTP/2 would send every header name in lower case.
+  set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  set(CURLOPT_CURLU, url.get());
+  // POST makes curl send a body from the read callback, announced by its
+  // exact 64-bit length, so it never falls back to chunked transfer; the
+  // custom request only changes the method's text on the request line.
+  set(CURLOPT_POST, 1L);
+  set(CURLOPT_CUSTOMREQUEST, HTTPMethodText(method()));
+  set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(content_length));
+  set(CURLOPT_READFUNCTION, &BodyReader::Read);
+  set(CURLOPT_READDATA, &reader);
+  set(CURLOPT_WRITEFUNCTION, &AppendToString);
+  set(CURLOPT_WRITEDATA, &received);
+  set(CURLOPT_HTTPHEADER, header_list.get());
+  // curl's connect phase includes name resolution, so the two limits add up.
+  set(CURLOPT_CONNECTTIMEOUT,
+      static_cast<long>(resolve_timeout() + connect_timeout()));
+  // Sending and receiving fail when no byte moves for that long.
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME,
+      static_cast<long>(std::max(send_timeout(), receive_timeout())));
+  if (code != CURLE_OK) {
+    return curl_fail("curl_easy_setopt", code);
+  }
+
+  if (!reader.Start()) {
+    return fail(reader.error());
+  }
+  code = curl_easy_perform(curl.get());
+  TLV_LOG(logging::kInfo, "total_written = {}", reader.total_written());
+  // The stream's own failure says more than curl's "aborted by callback".
+  if (!reader.error().empty()) {
+    return fail(reader.error());
+  }
+  if (code != CURLE_OK) {
+    return curl_fail("curl_easy_perform", code);
+  }
+
+  long status = 0;
+  code = curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (code != CURLE_OK) {
+    return curl_fail("curl_easy_getinfo", code);
+  }
+  // 204 and redirects fail too: the caller expects an answer in the body.
+  if (status < 200 || status > 203) {
+    TLV_LOG(logging::kError, "HTTP status {}", status);
+    response.append(utils::StringPrintf("HTTP status %ld", status));
+    return false;
+  }
+  response = std::move(received);
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<HTTPTransport> HTTPTransport::Create() {
+  // curl_global_init must finish before any other curl call and is not safe
+  // to run twice at once on every build; a function-local static runs it
+  // exactly once, and threads that create a transport meanwhile wait for
+  // it. A failure shows up as curl_easy_init's in each attempt.
+  [[maybe_unused]] static const CURLcode global_init =
+      curl_global_init(CURL_GLOBAL_DEFAULT);
+  return std::make_shared<HTTPTransportCurl>();
+}
+
+}  // namespace base::net
