@@ -28,17 +28,23 @@
   TLV_LOG_TO(::base::logging::LoggerRegistry::Instance().GetLogger(), level, \
              __VA_ARGS__)
 
+// The SourceLocation of the place where it is written, as a constant
+// expression: file and function names are cut at compile time.
+#define TLV_SOURCE_LOCATION()                              \
+  (::base::logging::SourceLocation{                        \
+      ::base::logging::SourceFileName(__FILE__), __LINE__, \
+      ::base::logging::QualifiedFunctionName(__PRETTY_FUNCTION__)})
+
 // As TLV_LOG, through the VariadicLogger that logger points to.
-#define TLV_LOG_TO(logger, level, ...)                                  \
-  do {                                                                  \
-    ::base::logging::VariadicLogger* const tlv_logger = (logger);       \
-    const int32_t tlv_level = (level);                                  \
-    if (tlv_logger->ShouldLog(tlv_level)) {                             \
-      constexpr ::base::logging::SourceLocation tlv_location{           \
-          ::base::logging::SourceFileName(__FILE__), __LINE__,          \
-          ::base::logging::QualifiedFunctionName(__PRETTY_FUNCTION__)}; \
-      tlv_logger->Log(tlv_location, tlv_level, __VA_ARGS__);            \
-    }                                                                   \
+#define TLV_LOG_TO(logger, level, ...)                            \
+  do {                                                            \
+    ::base::logging::VariadicLogger* const tlv_logger = (logger); \
+    const int32_t tlv_level = (level);                            \
+    if (tlv_logger->ShouldLog(tlv_level)) {                       \
+      constexpr ::base::logging::SourceLocation tlv_location =    \
+          TLV_SOURCE_LOCATION();                                  \
+      tlv_logger->Log(tlv_location, tlv_level, __VA_ARGS__);      \
+    }                                                             \
   } while (false)
 
 namespace base::logging {
