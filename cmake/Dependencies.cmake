@@ -15,4 +15,7 @@ pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 if(TLV_BUILD_TESTS)
   find_package(GTest REQUIRED)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  # The local receiving service checks signatures with a second, independent
+  # implementation of MD5 and HMAC-SHA1.
+  find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 endif()

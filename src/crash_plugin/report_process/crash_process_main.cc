@@ -8,6 +8,7 @@
 
 #include "base/logging/logging.h"
 #include "common/common_service.h"
+#include "crash_plugin/report_process/crash_report.h"
 #include "crash_plugin/report_process/launch_configuration.h"
 #include "crash_plugin/report_process/watchdog.h"
 #include "environment/application_context.h"
@@ -64,6 +65,8 @@ int main(int argc, char* argv[]) {
     TLV_LOG(base::logging::kError, "Common Service Invalid");
     return kExitInvalidCommonInfo;
   }
+
+  tlv::RunCrashReport(config);
 
   TLV_LOG(base::logging::kInfo, "crashreport process done");
   return kExitDone;

@@ -2,8 +2,6 @@
 // codes of its start-up, and that the early exits touch no file.
 
 #include <filesystem>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "base/utils/file.h"
 #include "base/utils/file_util.h"
 #include "gtest/gtest.h"
+#include "test/log_lines.h"
 #include "test/process.h"
 #include "test/scoped_temp_dir.h"
 
@@ -29,23 +28,6 @@ std::string Fill(std::string text, const std::string& dir) {
   for (size_t at; (at = text.find("WORK_DIR")) != std::string::npos;)
     text.replace(at, 8, dir);
   return text;
-}
-
-// The log's lines as "LEVEL file: message", without the parts that change
-// from run to run.
-std::vector<std::string> LogLines(const std::string& log) {
-  static const std::regex kLine(
-      R"(\[Telvane:\d+:\d+:\d{4}/\d{6}\.\d{3}:\d+:([A-Z]+):([^(]+)\(\d+\)\] (.*))");
-  std::vector<std::string> lines;
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);) {
-    std::smatch match;
-    lines.push_back(std::regex_match(line, match, kLine)
-                        ? match.str(1) + " " + match.str(2) + ": " +
-                              match.str(3)
-                        : "unreadable: " + line);
-  }
-  return lines;
 }
 
 TEST(CrashReportProcessTest, NoArgumentEndsWithMinusOne) {
@@ -129,6 +111,12 @@ TEST(CrashReportProcessTest, InitFailureEndsWithMinusOne) {
 // Runs that get past the initialisation, and what they log.
 TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
   const std::string valid = R"(\"app_id\":\"1001\",\"area\":\"cn\")";
+  // The job runs, finds no dump path and says so.
+  const std::string kTelemetryMissing =
+      "WARN application_context.cc: telemetry is null";
+  const std::string kNoDumpDir =
+      "ERROR crash_report.cc: event: CrashReportPathNotExist, component: "
+      "crash_plugin, result: ";
   struct Case {
     const char* name;
     std::string json;  // "WORK_DIR" is replaced by the temporary directory
@@ -160,8 +148,8 @@ TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
        R"("server_time":1.0e3,"common_info":"{)" +
            valid + R"(}"})",
        0,
-       {"INFO crash_process_main.cc: Init success 2 ARG",
-        "INFO crash_process_main.cc: crashreport process done"}},
+       {"INFO crash_process_main.cc: Init success 2 ARG", kTelemetryMissing,
+        kNoDumpDir, "INFO crash_process_main.cc: crashreport process done"}},
       {"an existing work directory is taken as it is",
        R"({"work_dir":"WORK_DIR","log_level":2,"log_dest":1,"start_mode":2,)"
        R"("common_info":"{)" +
@@ -169,6 +157,7 @@ TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
        0,
        {"INFO crash_process_main.cc: Init success 2 ARG",
         "ERROR timer_service.cc: TimerService::StartWithServerTime failed",
+        kTelemetryMissing, kNoDumpDir,
         "INFO crash_process_main.cc: crashreport process done"},
        true},
   };
@@ -189,7 +178,7 @@ TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
         line.replace(at, 3, argument);
       }
     }
-    EXPECT_EQ(LogLines(base::utils::ReadFileToString(
+    EXPECT_EQ(test::LogLines(base::utils::ReadFileToString(
                   work_dir.Join(std::string_view("telvane.log")))),
               expected);
   }

@@ -1,0 +1,199 @@
+// The report of one dump, built and judged in this process, against a
+// server on the loopback port that this test build's endpoints name.
+
+#include "crash_plugin/report_process/crash_report.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/json/base64.h"
+#include "common/common_service.h"
+#include "environment/application_context.h"
+#include "gtest/gtest.h"
+#include "test/process_log.h"
+#include "test/scoped_temp_dir.h"
+
+namespace tlv {
+namespace {
+
+// Answers every upload with the body it was given, and keeps the requests'
+// bodies.
+class CrashReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ApplicationContext::Instance().GetCommonService()->Update(
+        R"({"app_id":"game-7","area":"cn","compile_type":"release",)"
+        R"("symbol_id":"sym-1"})");
+    server_.Post("/apm/dataUpload", [this](const httplib::Request& request,
+                                           httplib::Response& response) {
+      std::lock_guard lock(mutex_);
+      bodies_.push_back(request.body);
+      response.set_content(answer_, "application/json");
+    });
+    ASSERT_TRUE(server_.bind_to_port("127.0.0.1", LOOPBACK_PORT));
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  void TearDown() override {
+    server_.stop();
+    thread_.join();
+  }
+
+  void Answer(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    answer_ = text;
+  }
+  std::vector<std::string> Bodies() {
+    std::lock_guard lock(mutex_);
+    return bodies_;
+  }
+  // The one event inside the request body "[...]".
+  base::JsonValue SentEvent(size_t index) {
+    const std::string body = Bodies().at(index);
+    EXPECT_EQ(body.front(), '[');
+    EXPECT_EQ(body.back(), ']');
+    const base::JsonValue array = base::JsonValue::Parse(body);
+    EXPECT_EQ(array.Elements().size(), 1u);
+    return array.Elements().empty() ? base::JsonValue() : array.Elements()[0];
+  }
+  // The job's event lines among what was logged since the last call.
+  std::string EventLines() {
+    std::string lines;
+    std::istringstream in(log_.Take());
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("event: ") != std::string::npos)
+        lines += line + "\n";
+    }
+    return lines;
+  }
+
+  test::ProcessLog log_;
+  test::ScopedTempDir dir_;
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::string answer_ = R"({"code":0})";
+  std::vector<std::string> bodies_;
+};
+
+std::string WriteFile(const std::string& dir,
+                      const std::string& name,
+                      const std::string& content) {
+  const std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+// Only an integer "code" of 0 accepts a report.
+TEST_F(CrashReportTest, AnswerDecides) {
+  struct Case {
+    std::string answer;
+    bool accepted;
+  };
+  const std::vector<Case> cases = {
+      {R"({"code":0,"message":"ok"})", true},
+      {R"({"code":0.0})", false},
+      {R"({"code":"0"})", false},
+      {R"({"code":1,"message":"busy"})", false},
+      {R"({"message":"ok"})", false},
+      {R"([{"code":0}])", false},
+      {"<html><body>Bad Gateway</body></html>", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    Answer(c.answer);
+    EXPECT_EQ(ReportContent("{}"), c.accepted);
+    EXPECT_EQ(EventLines(),
+              c.accepted ? ""
+                         : "4 tlv::ReportContent: event: CrashReportFailed, "
+                           "component: crash_plugin, result: " +
+                               c.answer + "\n");
+  }
+  EXPECT_EQ(Bodies().size(), cases.size());
+}
+
+TEST_F(CrashReportTest, ReportCarriesTheFileAndWhatTheHostSaid) {
+  const std::string bytes("MDMP\0\x01\xff tail", 12);
+  const std::string dump = WriteFile(dir_.path(), "a.dmp", bytes);
+  LaunchConfiguration config;
+  config.use_duration_millis = "61000";
+  config.free_memory = "512";
+  config.custom_data = base::JsonValue::Parse(R"({"level":"3-2","n":1.5})");
+  base::JsonValue plugin_data;
+  FillPluginData(config, plugin_data);
+
+  ASSERT_TRUE(UploadDump(base::utils::Path(dump), plugin_data, config,
+                         "local-time", "occur-time"));
+  ASSERT_TRUE(UploadDump(base::utils::Path(dump), plugin_data, config,
+                         "local-time", "occur-time"));
+
+  const base::JsonValue event = SentEvent(0);
+  EXPECT_EQ(base::utils::Base64Decode(*event.GetString("dump")), bytes);
+  EXPECT_EQ(event.GetInt("eventId"), 100011);
+  EXPECT_EQ(event.GetString("eventName"), "APMReport");
+  const base::JsonValue content = *event.GetValue("uploadContent");
+  EXPECT_EQ(content.GetString("ReportId"), event.GetString("msgId"));
+  EXPECT_EQ(event.GetString("msgId")->size(), 32u);
+  EXPECT_NE(SentEvent(1).GetString("msgId"), event.GetString("msgId"));
+  EXPECT_EQ(content.GetString("LocalTimestamp"), "local-time");
+  EXPECT_EQ(content.GetString("OccurTimestamp"), "occur-time");
+  EXPECT_EQ(content.GetValue("CustomData")->GetReal("n"), 1.5);
+
+  const base::JsonValue apm = *content.GetValue("APMInfo");
+  EXPECT_EQ(apm.GetString("SDKVersion"), "2.40.0.9");
+  EXPECT_EQ(apm.GetInt("PluginId"), 1006);
+  EXPECT_EQ(apm.GetString("PluginName"), "CrashPlugin");
+  EXPECT_EQ(apm.GetString("PluginVersion"), "2.40.0.9");
+
+  const base::JsonValue plugin = *content.GetValue("PluginData");
+  EXPECT_EQ(plugin.GetString("CrashType"), "");
+  EXPECT_EQ(plugin.GetString("UseDurationSeconds"), "61000");
+  EXPECT_EQ(plugin.GetString("FreeMemory"), "512");
+  EXPECT_EQ(plugin.GetString("FreeDiskSize"), "");
+  EXPECT_EQ(plugin.GetBool("FileExists"), true);
+  EXPECT_EQ(plugin.GetString("SymbolId"), "sym-1");
+}
+
+// An empty or vanished file still makes a report, only without "dump"; a
+// path that cannot be read whole makes none, so its dump is kept.
+TEST_F(CrashReportTest, DumpMemberFollowsTheFile) {
+  struct Case {
+    const char* name;
+    std::string path;
+    bool sent;
+  };
+  const std::vector<Case> cases = {
+      {"empty file", WriteFile(dir_.path(), "empty.dmp", ""), true},
+      {"missing file", dir_.path() + "/missing.dmp", true},
+      {"a directory", dir_.path(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = Bodies().size();
+    log_.Take();
+    EXPECT_EQ(UploadDump(base::utils::Path(c.path), base::JsonValue(),
+                         LaunchConfiguration(), "l", "o"),
+              c.sent);
+    if (c.sent) {
+      ASSERT_EQ(Bodies().size(), before + 1);
+      EXPECT_FALSE(SentEvent(before).GetValue("dump"));
+    } else {
+      EXPECT_EQ(Bodies().size(), before);
+      EXPECT_NE(
+          log_.Take().find("4 tlv::UploadDump: read dump failed: " + c.path),
+          std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tlv
