@@ -6,10 +6,10 @@
 #include <mutex>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "test/http_server.h"
 #include "test/process_log.h"
 
 namespace tlv {
@@ -53,34 +53,26 @@ class RecordingServer {
   };
 
   RecordingServer() {
-    server_.Post("/upload", [this](const httplib::Request& request,
-                                   httplib::Response& response) {
+    server_.server().Post("/upload", [this](const httplib::Request& request,
+                                            httplib::Response& response) {
       std::lock_guard lock(mutex_);
       requests_.push_back({request.headers, request.body});
       response.set_content("ok", "text/plain");
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~RecordingServer() {
-    server_.stop();
-    thread_.join();
+    EXPECT_TRUE(server_.Start());
   }
 
-  std::string url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/upload";
-  }
+  std::string url() const { return server_.Url("/upload"); }
   std::vector<Request> requests() {
     std::lock_guard lock(mutex_);
     return requests_;
   }
 
  private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<Request> requests_;
+  // Last, so that it stops before what its routes use is gone.
+  test::HttpServer server_;
 };
 
 // The header's value under exactly this spelling of its name.

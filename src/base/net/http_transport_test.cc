@@ -21,6 +21,7 @@
 #include "base/logging/log_record.h"
 #include "base/utils/string_util.h"
 #include "gtest/gtest.h"
+#include "test/http_server.h"
 #include "test/process_log.h"
 #include "test/scoped_temp_dir.h"
 
@@ -127,35 +128,23 @@ class RefusingPort final {
 class HTTPTransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.Post(R"(/status/(\d+))", [this](const httplib::Request& request,
-                                            httplib::Response& response) {
-      Record(request);
-      response.status = std::stoi(request.matches[1]);
-      response.set_content("reply", "text/plain");
-    });
-    server_.Post("/fail-once", [this](const httplib::Request& request,
-                                      httplib::Response& response) {
+    server_.server().Post(
+        R"(/status/(\d+))",
+        [this](const httplib::Request& request, httplib::Response& response) {
+          Record(request);
+          response.status = std::stoi(request.matches[1]);
+          response.set_content("reply", "text/plain");
+        });
+    server_.server().Post("/fail-once", [this](const httplib::Request& request,
+                                               httplib::Response& response) {
       const bool first = Record(request) == 1;
       response.status = first ? 500 : 200;
       response.set_content(first ? "busy" : "accepted", "text/plain");
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    // stop() does nothing until the server runs.
-    while (!server_.is_running()) {
-      std::this_thread::yield();
-    }
+    ASSERT_TRUE(server_.Start());
   }
 
-  void TearDown() override {
-    server_.stop();
-    thread_.join();
-  }
-
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
+  std::string Url(const std::string& path) const { return server_.Url(path); }
 
   std::shared_ptr<HTTPTransport> NewTransport(
       const std::string& path,
@@ -181,11 +170,10 @@ class HTTPTransportTest : public ::testing::Test {
     return bodies_.size();
   }
 
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> bodies_;
+  // Last, so that it stops before what its routes use is gone.
+  test::HttpServer server_;
 };
 
 TEST_F(HTTPTransportTest, StatusDecidesSuccess) {

@@ -10,13 +10,13 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/json/base64.h"
 #include "common/common_service.h"
 #include "environment/application_context.h"
 #include "gtest/gtest.h"
+#include "test/http_server.h"
 #include "test/process_log.h"
 #include "test/scoped_temp_dir.h"
 
@@ -31,18 +31,14 @@ class CrashReportTest : public ::testing::Test {
     ApplicationContext::Instance().GetCommonService()->Update(
         R"({"app_id":"game-7","area":"cn","compile_type":"release",)"
         R"("symbol_id":"sym-1"})");
-    server_.Post("/apm/dataUpload", [this](const httplib::Request& request,
-                                           httplib::Response& response) {
-      std::lock_guard lock(mutex_);
-      bodies_.push_back(request.body);
-      response.set_content(answer_, "application/json");
-    });
-    ASSERT_TRUE(server_.bind_to_port("127.0.0.1", LOOPBACK_PORT));
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  void TearDown() override {
-    server_.stop();
-    thread_.join();
+    server_.server().Post(
+        "/apm/dataUpload",
+        [this](const httplib::Request& request, httplib::Response& response) {
+          std::lock_guard lock(mutex_);
+          bodies_.push_back(request.body);
+          response.set_content(answer_, "application/json");
+        });
+    ASSERT_TRUE(server_.Start(LOOPBACK_PORT));
   }
 
   void Answer(const std::string& text) {
@@ -77,11 +73,11 @@ class CrashReportTest : public ::testing::Test {
   test::ScopedTempDir dir_;
 
  private:
-  httplib::Server server_;
-  std::thread thread_;
   std::mutex mutex_;
   std::string answer_ = R"({"code":0})";
   std::vector<std::string> bodies_;
+  // Last, so that it stops before what its routes use is gone.
+  test::HttpServer server_;
 };
 
 std::string WriteFile(const std::string& dir,

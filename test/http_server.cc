@@ -1,0 +1,32 @@
+#include "test/http_server.h"
+
+namespace test {
+
+HttpServer::~HttpServer() {
+  if (thread_.joinable()) {
+    server_.stop();
+    thread_.join();
+  }
+}
+
+bool HttpServer::Start(int port) {
+  if (port == 0) {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+  } else if (server_.bind_to_port("127.0.0.1", port)) {
+    port_ = port;
+  }
+  if (port_ <= 0)
+    return false;
+  thread_ = std::thread([this] { server_.listen_after_bind(); });
+  // stop() does nothing until the server runs, and the destructor would
+  // then wait for the thread forever.
+  while (!server_.is_running())
+    std::this_thread::yield();
+  return true;
+}
+
+std::string HttpServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+}  // namespace test
