@@ -72,7 +72,10 @@ function(tlv_add_endpoints target)
     endif()
   endif()
 
-  add_library(${target} STATIC "${PROJECT_SOURCE_DIR}/src/report/endpoints.cc")
+  # An object library: its one object file is linked into the executable
+  # wherever it stands on the link line, after every static library that
+  # asks for an endpoint.
+  add_library(${target} OBJECT "${PROJECT_SOURCE_DIR}/src/report/endpoints.cc")
   set(definitions "TLV_ENDPOINTS_DEVELOPMENT=${development}")
   foreach(host IN LISTS upload_hosts telemetry_hosts)
     list(APPEND definitions "TLV_${host}=\"${ARG_${host}}\"")

@@ -7,6 +7,8 @@
 #include "base/utils/file_util.h"
 #include "base/utils/string_util.h"
 #include "common/common_service.h"
+#include "telemetry/telemetry.h"
+#include "telemetry/telemetry_area_plugin.h"
 #include "timer/timer_service.h"
 
 namespace tlv {
@@ -93,6 +95,14 @@ std::string ApplicationContext::GetMainTaskRunner() {
   return task_runners_->GetMainTaskRunner();
 }
 
+Telemetry* ApplicationContext::GetTelemetry() {
+  const int32_t area = common_service_->GetArea();
+  std::call_once(telemetry_once_, [this] {
+    telemetry_plugin_ = std::make_unique<TelemetryAreaPlugin>();
+  });
+  return telemetry_plugin_->Get(area);
+}
+
 const base::utils::Path& ApplicationContext::GetWorkDir() {
   // Written once, under the mutex, before anyone can ask for it; taking the
   // mutex here orders this read after that write.
@@ -100,13 +110,22 @@ const base::utils::Path& ApplicationContext::GetWorkDir() {
   return work_dir_;
 }
 
-void TelemetryReport(const std::string& /*event*/,
-                     const std::string& /*component*/,
-                     const std::string& /*result*/,
-                     const base::logging::SourceLocation& /*location*/) {
-  // No telemetry instance exists in this process yet, so the event is
-  // dropped; the caller logs it all the same.
-  TLV_LOG(base::logging::kWarn, "telemetry is null");
+void TelemetryReport(const std::string& event,
+                     const std::string& component,
+                     const std::string& result,
+                     const base::logging::SourceLocation& location) {
+  ApplicationContext& context = ApplicationContext::Instance();
+  Telemetry* const telemetry = context.GetTelemetry();
+  if (!telemetry) {
+    TLV_LOG(base::logging::kWarn, "telemetry is null");
+    return;
+  }
+  std::string loc =
+      std::string(location.file) + ":" + std::to_string(location.line);
+  if (context.is_main_process())
+    telemetry->Report(event, component, result, std::move(loc));
+  else
+    telemetry->BlockReport(event, component, result, std::move(loc));
 }
 
 }  // namespace tlv

@@ -19,6 +19,8 @@ class TaskRunners;
 namespace tlv {
 
 class CommonService;
+class Telemetry;
+class TelemetryAreaPlugin;
 class TimerService;
 
 // The process-wide environment: this process's work directory and logging,
@@ -67,6 +69,15 @@ class ApplicationContext final {
   // worker thread.
   std::string GetMainTaskRunner();
 
+  // The telemetry for the common service's current area, or null when the
+  // area has none. The first call builds the telemetry instances (and with
+  // them the main task runner), once, also when several threads ask at the
+  // same time.
+  Telemetry* GetTelemetry();
+  // Whether mainland and oversea get a telemetry instance each. No input of
+  // this process asks for that, so one instance serves every area.
+  bool per_area() const { return false; }
+
   // Empty until Init succeeds; set once and never changed after that.
   const base::utils::Path& GetWorkDir();
 
@@ -90,10 +101,19 @@ class ApplicationContext final {
   const std::unique_ptr<CommonService> common_service_;
   const std::unique_ptr<TimerService> timer_service_;
   const std::unique_ptr<base::TaskRunners> task_runners_;
+  // Built outside mutex_, because building it asks the context for the work
+  // directory and the main task runner; written once, inside the flag's
+  // call, and only read after it.
+  std::once_flag telemetry_once_;
+  std::unique_ptr<TelemetryAreaPlugin> telemetry_plugin_;
 };
 
 // Records one telemetry event of this process: the event's name, the
-// component that raised it, its result, and where it was raised.
+// component that raised it, its result, and where it was raised (sent as
+// "file:line"). The kit's main process queues it; any other process, such
+// as crashreport, sends it at once and waits for the exchange. Without a
+// telemetry instance the event is dropped with the warning
+// "telemetry is null".
 void TelemetryReport(const std::string& event,
                      const std::string& component,
                      const std::string& result,

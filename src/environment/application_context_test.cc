@@ -4,6 +4,7 @@
 #include <future>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/logging/logging.h"
@@ -12,6 +13,7 @@
 #include "base/utils/file_util.h"
 #include "common/common_service.h"
 #include "gtest/gtest.h"
+#include "telemetry/telemetry.h"
 #include "test/scoped_temp_dir.h"
 
 namespace tlv {
@@ -80,6 +82,8 @@ TEST(ApplicationContextTest, InitsOnce) {
   EXPECT_EQ(context.GetWorkDir(), work_dir);
   EXPECT_FALSE(base::utils::PathExists(other));
 
+  // A secondary process sends at once: here to no endpoint, there being no
+  // area yet.
   TelemetryReport("CrashReport", "crash_plugin", "found",
                   {"crash_report.cc", 12, "tlv::ScanReport"});
   const std::string log = base::utils::ReadFileToString(log_file);
@@ -88,8 +92,12 @@ TEST(ApplicationContextTest, InitsOnce) {
                       R"(work dir has been set\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(
-      log, std::regex(R"(:WARN:application_context\.cc\(\d+\)\] )"
-                      R"(telemetry is null\n)")))
+      log, std::regex(R"(:INFO:base_reporter\.cc\(\d+\)\] block report )"
+                      R"(\[\{.*"loc":"crash_report\.cc:12".*\}\]\n)")))
+      << log;
+  EXPECT_TRUE(std::regex_search(
+      log, std::regex(R"(:INFO:telemetry\.cc\(\d+\)\] )"
+                      R"(BlockReport result: false url is empty\n)")))
       << log;
 }
 
@@ -120,6 +128,29 @@ TEST(ApplicationContextTest, MainTaskRunnerIsCreatedOnceAndRuns) {
   std::promise<void> ran;
   context.GetExecutor()->PostTask(runner, [&ran] { ran.set_value(); });
   ran.get_future().wait();
+}
+
+TEST(ApplicationContextTest, ConcurrentFirstCallsShareOneTelemetry) {
+  ApplicationContext& context = ApplicationContext::Instance();
+  std::promise<void> go;
+  const std::shared_future<void> started = go.get_future().share();
+  std::vector<Telemetry*> seen(8);
+  std::vector<std::thread> threads;
+  for (Telemetry*& telemetry : seen) {
+    threads.emplace_back([&context, &telemetry, started] {
+      started.wait();
+      telemetry = context.GetTelemetry();
+    });
+  }
+  go.set_value();
+  for (std::thread& thread : threads)
+    thread.join();
+
+  ASSERT_NE(seen[0], nullptr);
+  EXPECT_EQ(seen, std::vector<Telemetry*>(8, seen[0]));
+  // One instance serves every area.
+  context.GetCommonService()->Update(R"({"area":"os"})");
+  EXPECT_EQ(context.GetTelemetry(), seen[0]);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "crash_plugin/report_process/launch_configuration.h"
 #include "crash_plugin/report_process/watchdog.h"
 #include "environment/application_context.h"
+#include "telemetry/telemetry.h"
 #include "timer/timer_service.h"
 
 namespace {
@@ -65,6 +66,10 @@ int main(int argc, char* argv[]) {
     TLV_LOG(base::logging::kError, "Common Service Invalid");
     return kExitInvalidCommonInfo;
   }
+
+  // Telemetry goes to the log-collection service of the host's area.
+  if (tlv::Telemetry* const telemetry = context.GetTelemetry())
+    telemetry->SetArea(common_service->GetArea());
 
   tlv::RunCrashReport(config);
 

@@ -112,8 +112,6 @@ TEST(CrashReportProcessTest, InitFailureEndsWithMinusOne) {
 TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
   const std::string valid = R"(\"app_id\":\"1001\",\"area\":\"cn\")";
   // The job runs, finds no dump path and says so.
-  const std::string kTelemetryMissing =
-      "WARN application_context.cc: telemetry is null";
   const std::string kNoDumpDir =
       "ERROR crash_report.cc: event: CrashReportPathNotExist, component: "
       "crash_plugin, result: ";
@@ -148,8 +146,8 @@ TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
        R"("server_time":1.0e3,"common_info":"{)" +
            valid + R"(}"})",
        0,
-       {"INFO crash_process_main.cc: Init success 2 ARG", kTelemetryMissing,
-        kNoDumpDir, "INFO crash_process_main.cc: crashreport process done"}},
+       {"INFO crash_process_main.cc: Init success 2 ARG", kNoDumpDir,
+        "INFO crash_process_main.cc: crashreport process done"}},
       {"an existing work directory is taken as it is",
        R"({"work_dir":"WORK_DIR","log_level":2,"log_dest":1,"start_mode":2,)"
        R"("common_info":"{)" +
@@ -157,8 +155,7 @@ TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
        0,
        {"INFO crash_process_main.cc: Init success 2 ARG",
         "ERROR timer_service.cc: TimerService::StartWithServerTime failed",
-        kTelemetryMissing, kNoDumpDir,
-        "INFO crash_process_main.cc: crashreport process done"},
+        kNoDumpDir, "INFO crash_process_main.cc: crashreport process done"},
        true},
   };
   for (const Case& c : cases) {
@@ -178,9 +175,17 @@ TEST(CrashReportProcessTest, StartUpEndsWithTheCommonInformation) {
         line.replace(at, 3, argument);
       }
     }
-    EXPECT_EQ(test::LogLines(base::utils::ReadFileToString(
-                  work_dir.Join(std::string_view("telvane.log")))),
-              expected);
+    // The job's telemetry goes to this build's unset hosts and fails; what
+    // it sends and logs is the job tests' business.
+    std::vector<std::string> lines =
+        test::LogLines(base::utils::ReadFileToString(
+            work_dir.Join(std::string_view("telvane.log"))));
+    std::erase_if(lines, [](const std::string& line) {
+      return line.find(" telemetry.cc: ") != std::string::npos ||
+             line.find(" base_reporter.cc: ") != std::string::npos ||
+             line.find(" http_transport") != std::string::npos;
+    });
+    EXPECT_EQ(lines, expected);
   }
 }
 

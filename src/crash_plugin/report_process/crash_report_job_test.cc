@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,13 +35,16 @@ class CrashReportJobTest : public ::testing::Test {
   }
 
   // Runs crashreport with the launch configuration's members besides the
-  // work directory, the log settings and a valid common information.
-  void Run(const std::string& members) {
-    const std::string json =
-        R"({"work_dir":")" + temp_.path() +
-        R"(/work","log_level":2,"log_dest":1,"common_info":)"
-        R"("{\"app_id\":\"game-7\",\"area\":\"cn\",\"compile_type\":\"release\"}",)" +
-        members + "}";
+  // work directory, the log settings and the common information, which is
+  // valid unless given.
+  void Run(const std::string& members,
+           const std::string& common_info =
+               R"({\"app_id\":\"game-7\",\"area\":\"cn\",)"
+               R"(\"compile_type\":\"release\"})") {
+    const std::string json = R"({"work_dir":")" + temp_.path() +
+                             R"(/work","log_level":2,"log_dest":1,)"
+                             R"("common_info":")" +
+                             common_info + "\"," + members + "}";
     ASSERT_EQ(
         test::RunProcess(CRASHREPORT_EXE, {base::utils::Base64Encode(json)}),
         0);
@@ -59,6 +63,34 @@ class CrashReportJobTest : public ::testing::Test {
       lines.push_back(line);
     }
     return lines;
+  }
+
+  // The telemetry events received, as "event: result" with "ROOT" standing
+  // for dumps_dir(). Each must be the job's, with the common fields of the
+  // process and the place in the source that raised it.
+  std::vector<std::string> Events() {
+    std::vector<std::string> events;
+    for (const std::string& text : service_->telemetry_events()) {
+      const base::JsonValue event = base::JsonValue::Parse(text);
+      EXPECT_EQ(event.GetString("component"), "crash_plugin") << text;
+      EXPECT_TRUE(std::regex_match(event.GetString("loc").value_or(""),
+                                   std::regex(R"(crash_report\w*\.cc:\d+)")))
+          << text;
+      EXPECT_EQ(event.GetString("app_id"), "game-7") << text;
+      EXPECT_EQ(event.GetString("telemetry_version"), "2.40.0.9") << text;
+      EXPECT_EQ(event.GetString("client_type"), "Windows") << text;
+      EXPECT_EQ(event.GetString("device_id").value_or("").size(), 32u) << text;
+      EXPECT_TRUE(std::regex_match(
+          event.GetString("@timestamp").value_or(""),
+          std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+          << text;
+      std::string line = event.GetString("event").value_or("?") + ": " +
+                         event.GetString("result").value_or("?");
+      for (size_t at; (at = line.find(dumps_dir())) != std::string::npos;)
+        line.replace(at, dumps_dir().size(), "ROOT");
+      events.push_back(line);
+    }
+    return events;
   }
 
   std::string dumps_dir() const { return temp_.path() + "/dumps"; }
@@ -131,6 +163,13 @@ TEST_F(CrashReportJobTest, ScanReportsEachDumpAndDeletesWhatWasAccepted) {
           "INFO crash_report.cc: event: CrashReportScan, component: "
           "crash_plugin, result: 2 files 0",
       }));
+  EXPECT_EQ(Events(), (std::vector<std::string>{
+                          "CrashReport: ROOT/a.dmp,6",
+                          "CrashReport: ROOT/sub/d.dmp,70000",
+                          "CrashReportScan: 2 files 0",
+                      }));
+  for (const std::string& verdict : service_->telemetry_verdicts())
+    EXPECT_EQ(verdict, "ok");
 }
 
 // Single-dump mode: the dump goes out bare, even with is_package_log, and
@@ -185,6 +224,10 @@ TEST_F(CrashReportJobTest, SingleDumpIsDeletedOnlyWhenAcceptedAndNotKept) {
                     "ROOT/one.dmp ") +
         (c.failure.empty() ? "true" : "false"));
     EXPECT_EQ(JobLog(), expected);
+    std::vector<std::string> events = {"CrashReport: ROOT/one.dmp,8"};
+    if (!c.failure.empty())
+      events.push_back("CrashReportFailed: " + c.failure);
+    EXPECT_EQ(Events(), events);
     service_->Stop();
   }
 }
@@ -212,6 +255,37 @@ TEST_F(CrashReportJobTest, MissingPathIsReportedAndNothingIsSent) {
                   c.path.substr(dumps_dir().size())}));
   }
   EXPECT_TRUE(service_->uploads().empty());
+  EXPECT_EQ(Events(), (std::vector<std::string>{
+                          "CrashReportPathNotExist: ROOT/none",
+                          "CrashReportPathNotExist: ROOT/none.dmp",
+                      }));
+}
+
+// The host's privacy level reaches the events: outside mainland, ftc switch
+// 1 hides who the player is, but not the machine.
+TEST_F(CrashReportJobTest, EventsHideUserIdentifiersAsTheHostAsks) {
+  struct Case {
+    const char* area;
+    bool hidden;
+  };
+  for (const Case& c : std::vector<Case>{{"os", true}, {"cn", false}}) {
+    SCOPED_TRACE(c.area);
+    StartService("accept");
+    Run(R"("start_mode":1,"ftc_switch":1,"dmp_dir_path":")" + dumps_dir() +
+            R"(/none")",
+        std::string(R"({\"app_id\":\"game-7\",\"area\":\")") + c.area +
+            R"(\",\"user_id\":\"player-1\",\"user_device_id\":\"ud-1\",)"
+            R"(\"a_id\":\"a-1\",\"device_model\":\"Model 9\"})");
+    ASSERT_EQ(Events().size(), 1u);
+    const base::JsonValue event =
+        base::JsonValue::Parse(service_->telemetry_events()[0]);
+    EXPECT_EQ(event.GetString("area"), c.area);
+    EXPECT_EQ(event.GetString("user_id"), c.hidden ? "" : "player-1");
+    EXPECT_EQ(event.GetString("user_device_id"), c.hidden ? "" : "ud-1");
+    EXPECT_EQ(event.GetString("a_id"), c.hidden ? "" : "a-1");
+    EXPECT_EQ(event.GetString("device_model"), "Model 9");
+    service_->Stop();
+  }
 }
 
 }  // namespace
