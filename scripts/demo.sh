@@ -55,7 +55,8 @@ tmp = sys.argv[1]
 common_info = {"app_id": "demo-game", "area": "cn", "compile_type": "release",
                "app_version": "1.0.0", "channel": "demo"}
 config = {"start_mode": 1, "work_dir": tmp + "/work",
-          "dmp_dir_path": tmp + "/dumps", "log_level": 2, "log_dest": 1,
+          "dmp_dir_path": tmp + "/dumps", "is_package_log": True,
+          "log_level": 2, "log_dest": 1,
           "server_time": float(int(time.time() * 1000)),
           "common_info": json.dumps(common_info, separators=(",", ":"))}
 print(base64.b64encode(json.dumps(config).encode()).decode())
@@ -72,6 +73,14 @@ echo "== what the service received"
 grep -v '^listening on' "$tmp/service.out" || echo "(nothing)"
 echo "== stored in $tmp/received"
 ls -l "$tmp/received"
+echo "== each received dump is a zip archive of the dump and, beside the"
+echo "   top-level dumps, Player.log; the dump entry's SHA-256 matches above"
+for archive in "$tmp"/received/*.dmp; do
+  [ -e "$archive" ] || continue
+  unzip -l "$archive" | sed -n '4,$p' | grep -v -- '---------' | head -n -1
+  dump=$(unzip -Z1 "$archive" | head -n 1)
+  echo "  $(unzip -p "$archive" "$dump" | sha256sum | cut -d' ' -f1)  $dump"
+done
 echo "== the process's log file: $tmp/work/crashreport/telvane.log"
 echo "== left in the dump directory (no dump; Player.log is never changed)"
 (cd "$tmp/dumps" && find . -type f | sort)

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libfmt-dev libmbedtls-dev zlib1g-dev libminizip-dev libsqlite3-dev
   libcurl4-openssl-dev libgtest-dev libgmock-dev libcpp-httplib-dev
-  libssl-dev
+  libssl-dev unzip
 )
 
 installed() {

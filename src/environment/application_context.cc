@@ -34,8 +34,8 @@ bool ApplicationContext::Init(std::string_view work_dir,
   if (!InitWorkDir_(base::utils::Path(work_dir), process_name))
     return false;
 
-  base::logging::LoggerRegistry::Instance().Init(
-      log_level, log_dest, GetWorkDir().Join(std::string_view("telvane.log")));
+  base::logging::LoggerRegistry::Instance().Init(log_level, log_dest,
+                                                 GetLogFile());
 
   if (common_service_->GetFtcSwitch() == -1)
     common_service_->SetFtcSwitch(0);
@@ -108,6 +108,11 @@ const base::utils::Path& ApplicationContext::GetWorkDir() {
   // mutex here orders this read after that write.
   std::lock_guard lock(mutex_);
   return work_dir_;
+}
+
+base::utils::Path ApplicationContext::GetLogFile() {
+  const base::utils::Path& dir = GetWorkDir();
+  return dir.empty() ? dir : dir.Join(std::string_view("telvane.log"));
 }
 
 void TelemetryReport(const std::string& event,

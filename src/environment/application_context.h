@@ -80,6 +80,9 @@ class ApplicationContext final {
 
   // Empty until Init succeeds; set once and never changed after that.
   const base::utils::Path& GetWorkDir();
+  // The process's log file, telvane.log in the work directory; empty until
+  // Init succeeds.
+  base::utils::Path GetLogFile();
 
   bool is_main_process() const { return is_main_process_.load(); }
 

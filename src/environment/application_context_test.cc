@@ -56,6 +56,7 @@ TEST(ApplicationContextTest, InitsOnce) {
     EXPECT_FALSE(context.Init(work_dir, base::logging::kInfo,
                               base::logging::kDestinationFile, "crashreport"));
     EXPECT_TRUE(context.GetWorkDir().empty());
+    EXPECT_TRUE(context.GetLogFile().empty());
   }
   EXPECT_EQ(context.GetFtcSwitch(), -1);
 
@@ -70,6 +71,7 @@ TEST(ApplicationContextTest, InitsOnce) {
   ASSERT_TRUE(info);
   EXPECT_TRUE(info->IsDirectory());
   const Path log_file = work_dir.Join(std::string_view("telvane.log"));
+  EXPECT_EQ(context.GetLogFile(), log_file);
   EXPECT_TRUE(base::utils::PathExists(log_file));
   // The privacy level is no longer unset.
   EXPECT_EQ(context.GetFtcSwitch(), 0);

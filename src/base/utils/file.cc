@@ -44,6 +44,10 @@ int64_t File::Read(void* buffer, size_t n) {
   return static_cast<int64_t>(std::fread(buffer, 1, n, stream_));
 }
 
+bool File::AtEnd() const {
+  return open_ && std::feof(stream_);
+}
+
 bool File::Write(const void* data, size_t n) {
   return open_ && WriteStream(stream_, data, n);
 }
@@ -54,13 +58,15 @@ void File::Flush() {
   }
 }
 
-void File::Close() {
+bool File::Close() {
+  bool closed = true;
   if (stream_) {
-    std::fclose(stream_);
+    closed = std::fclose(stream_) == 0;
     stream_ = nullptr;
   }
   open_ = false;
   path_.clear();
+  return closed;
 }
 
 }  // namespace base::utils

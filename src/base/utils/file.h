@@ -43,8 +43,11 @@ class File {
   bool IsOpen() const { return open_; }
   const std::wstring& path() const { return path_; }
 
-  // Bytes read; 0 at end of file; -1 when the file is not open.
+  // Bytes read; 0 at end of file; -1 when the file is not open. Fewer than
+  // n bytes before the end (AtEnd() false) means a read error.
   int64_t Read(void* buffer, size_t n);
+  // True once a read has met the end of the file.
+  bool AtEnd() const;
   // Writes all n bytes, continuing after partial writes; false when the file
   // is not open or a write makes no progress. Writing 0 bytes succeeds.
   bool Write(const void* data, size_t n);
@@ -53,8 +56,13 @@ class File {
   // platform refuses the position (a negative one, or one beyond the largest
   // file the file system can hold).
   bool Seek(int64_t offset, int32_t origin);
+  // The current offset; -1 when the file is closed or the platform cannot
+  // tell it.
+  int64_t Tell() const;
   void Flush();
-  void Close();
+  // False when the stream's buffered data could not be written: a file just
+  // written is complete only when Close succeeds. True for a closed file.
+  bool Close();
 
  private:
   bool open_ = false;

@@ -22,4 +22,8 @@ bool File::Seek(int64_t offset, int32_t origin) {
   return fseeko(stream_, static_cast<off_t>(offset), whence) == 0;
 }
 
+int64_t File::Tell() const {
+  return open_ ? static_cast<int64_t>(ftello(stream_)) : -1;
+}
+
 }  // namespace base::utils

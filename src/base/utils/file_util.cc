@@ -67,7 +67,9 @@ bool CopyFileFrom(const Path& source,
       return false;
     }
   }
-  return true;
+  // A read error also ends the loop, and the copy is whole only once its
+  // buffered tail has reached the disk.
+  return in.AtEnd() && out.Close();
 }
 
 DirectoryWalker::DirectoryWalker(const Path& root,

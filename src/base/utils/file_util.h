@@ -64,6 +64,11 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out);
 
 bool RemoveFile(const Path& path);
 
+// True when both paths exist and name the same file or directory, however
+// they are spelt: through symbolic links, hard links, or a different case
+// where the file system ignores case. Implemented per platform.
+bool IsSameFile(const Path& a, const Path& b);
+
 // The whole content, zero bytes included; empty when the file cannot be
 // opened.
 std::string ReadFileToString(const Path& path);

@@ -68,6 +68,15 @@ std::optional<FileInfo> GetFileInfo(const Path& path) {
                       kAttributeReparsePoint);
 }
 
+bool IsSameFile(const Path& a, const Path& b) {
+  struct stat status_a;
+  struct stat status_b;
+  return stat(a.ToUtf8().c_str(), &status_a) == 0 &&
+         stat(b.ToUtf8().c_str(), &status_b) == 0 &&
+         status_a.st_dev == status_b.st_dev &&
+         status_a.st_ino == status_b.st_ino;
+}
+
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
   ScopedDir stream(opendir(dir.ToUtf8().c_str()));
   if (!stream) {

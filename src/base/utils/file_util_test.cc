@@ -92,6 +92,8 @@ TEST_F(FileUtilTest, FileWritesSeeksAndReads) {
   EXPECT_TRUE(file.Write("", 0));
   EXPECT_TRUE(file.Write("0123456789", 10));
 
+  EXPECT_EQ(file.Tell(), 10);
+
   struct Case {
     int64_t offset;
     int32_t origin;
@@ -103,16 +105,21 @@ TEST_F(FileUtilTest, FileWritesSeeksAndReads) {
   for (const Case& c : cases) {
     char byte = 0;
     EXPECT_TRUE(file.Seek(c.offset, c.origin));
+    EXPECT_EQ(file.Tell(), c.expected - '0');
     EXPECT_EQ(file.Read(&byte, 1), 1);
     EXPECT_EQ(byte, c.expected);
   }
-  char byte = 0;
-  EXPECT_TRUE(file.Seek(0, 2));
-  EXPECT_EQ(file.Read(&byte, 1), 0);
+  EXPECT_FALSE(file.AtEnd());
+  char buffer[4] = {};
+  EXPECT_TRUE(file.Seek(-2, 2));
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer)), 2);
+  EXPECT_TRUE(file.AtEnd());
   EXPECT_FALSE(file.Seek(-1, 0));
 
-  file.Close();
+  EXPECT_TRUE(file.Close());
   EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.Tell(), -1);
+  EXPECT_FALSE(file.AtEnd());
   EXPECT_TRUE(file.path().empty());
   EXPECT_EQ(ReadFileToString(path), "0123456789");
 }
@@ -248,6 +255,44 @@ TEST_F(FileUtilTest, CopyFileFrom) {
   EXPECT_FALSE(CopyFileFrom(At("source"), At("no_dir/destination"), 0));
   // Not a position any file can have: copying from 0 instead would be wrong.
   EXPECT_FALSE(CopyFileFrom(At("source"), At("destination"), ~0ull));
+}
+
+// A copy whose bytes cannot all be stored fails, also when the only failure
+// is writing out the buffered tail as the copy is closed.
+TEST_F(FileUtilTest, CopyFileFromToAFullDevice) {
+  const Path full("/dev/full");
+  if (!PathExists(full)) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  WriteFile(At("source"), Pattern(200'000));
+  for (uint64_t offset : {0, 199'999}) {
+    SCOPED_TRACE(offset);
+    EXPECT_FALSE(CopyFileFrom(At("source"), full, offset));
+  }
+}
+
+TEST_F(FileUtilTest, IsSameFile) {
+  WriteFile(At("file"), "x");
+  WriteFile(At("other"), "x");
+  MakeDir(At("dir"));
+  MakeLink(At("file"), At("link"));
+  ASSERT_EQ(link(At("file").ToUtf8().c_str(), At("hard").ToUtf8().c_str()), 0);
+
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const std::vector<Case> cases = {
+      {"file", "file", true},        {"file", "link", true},
+      {"hard", "file", true},        {"dir/../file", "file", true},
+      {"file", "other", false},      {"file", "dir", false},
+      {"missing", "missing", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " " + c.b);
+    EXPECT_EQ(IsSameFile(At(c.a), At(c.b)), c.same);
+  }
 }
 
 TEST_F(FileUtilTest, CopyFileFromAbove4GiB) {

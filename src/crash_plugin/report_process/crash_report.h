@@ -2,6 +2,7 @@
 #define CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_H_
 
 #include <string>
+#include <vector>
 
 #include "base/json/json_value.h"
 #include "base/utils/file_path.h"
@@ -18,13 +19,41 @@ namespace tlv {
 void RunCrashReport(const LaunchConfiguration& config);
 
 // Reports every file under dmp_dir_path, subdirectories included, whose name
-// ends in ".dmp" (case-sensitive), then raises "CrashReportScan" with
+// ends in ".dmp" (case-sensitive), each with its logs when is_package_log is
+// set, then raises "CrashReportScan" with
 // "<count> files <is_package_log as 0 or 1>". A scan reports each dump with
 // its last-write time.
 void ScanReport(const LaunchConfiguration& config);
 
 // Reports the one dump dmp_path as it is.
 void BlockReport(const LaunchConfiguration& config);
+
+// Reports the dump dmp_path packed into a zip archive together with up to
+// three of the host's log files beside it (package_log_pattern, by default
+// "Player.log$"), a log over 10 MiB by a copy of its last 10 MiB. The
+// archive and the copies live in the work directory for this one report
+// and are removed on every path. When the archive cannot be made, the bare
+// dump is reported. The host's logs are only ever read: packing is skipped
+// (and the bare dump reported) when the work directory is the dump's own
+// directory, or when a temporary file would take the name of the dump, of
+// a selected log or of the process's log file.
+void BlockReportWithLog(const LaunchConfiguration& config);
+
+// Up to three files in the dump's directory (not below it) whose names match
+// pattern, an ECMAScript regular expression in UTF-8, in the directory's
+// listing order. The dump itself is one of them if its name matches. A
+// pattern that is not a valid regular expression selects nothing and is
+// logged.
+std::vector<base::utils::Path> FindLogFiles(const base::utils::Path& dump,
+                                            const std::string& pattern);
+
+// The archive path for this moment: the work directory joined with the
+// local clock's milliseconds since 1970 and "-crash.zip".
+base::utils::Path MakeZipPath();
+
+// For each log, the work directory joined with the log's file name.
+std::vector<base::utils::Path> MakeCutLogPaths(
+    const std::vector<base::utils::Path>& logs);
 
 // The kit's crash plug-in: "SDKVersion", "PluginId" 1006, "PluginName",
 // "PluginVersion".

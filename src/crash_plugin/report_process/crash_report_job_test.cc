@@ -2,6 +2,7 @@
 // against the local receiving service: what arrives, what is deleted, what
 // is logged.
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "test/log_lines.h"
 #include "test/process.h"
 #include "test/scoped_temp_dir.h"
+#include "test/unzip.h"
 #include "tools/receiving_service/receiving_service.h"
 
 namespace {
@@ -41,8 +43,8 @@ class CrashReportJobTest : public ::testing::Test {
            const std::string& common_info =
                R"({\"app_id\":\"game-7\",\"area\":\"cn\",)"
                R"(\"compile_type\":\"release\"})") {
-    const std::string json = R"({"work_dir":")" + temp_.path() +
-                             R"(/work","log_level":2,"log_dest":1,)"
+    const std::string json = R"({"work_dir":")" + work_dir_ +
+                             R"(","log_level":2,"log_dest":1,)"
                              R"("common_info":")" +
                              common_info + "\"," + members + "}";
     ASSERT_EQ(
@@ -53,9 +55,8 @@ class CrashReportJobTest : public ::testing::Test {
   // The job's lines of the process's log, "ROOT" standing for dumps_dir().
   std::vector<std::string> JobLog() {
     std::vector<std::string> lines;
-    for (std::string line :
-         test::LogLines(base::utils::ReadFileToString(base::utils::Path(
-             temp_.path() + "/work/crashreport/telvane.log")))) {
+    for (std::string line : test::LogLines(base::utils::ReadFileToString(
+             base::utils::Path(process_dir() + "/telvane.log")))) {
       if (line.find(" crash_report") == std::string::npos)
         continue;
       for (size_t at; (at = line.find(dumps_dir())) != std::string::npos;)
@@ -94,6 +95,18 @@ class CrashReportJobTest : public ::testing::Test {
   }
 
   std::string dumps_dir() const { return temp_.path() + "/dumps"; }
+  // The process's own directory inside the work directory.
+  std::string process_dir() const { return work_dir_ + "/crashreport"; }
+
+  // The names in the process's directory, sorted.
+  std::vector<std::string> ProcessDirFiles() const {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(process_dir()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   std::string AddFile(const std::string& name, const std::string& content) {
     const fs::path path = fs::path(dumps_dir()) / name;
@@ -118,8 +131,17 @@ class CrashReportJobTest : public ::testing::Test {
   }
 
   test::ScopedTempDir temp_;
+  std::string work_dir_ = temp_.path() + "/work";
   std::unique_ptr<tools::ReceivingService> service_;
 };
+
+// Distinct bytes at every offset, so that a copy from the wrong offset shows.
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return bytes;
+}
 
 TEST_F(CrashReportJobTest, ScanReportsEachDumpAndDeletesWhatWasAccepted) {
   StartService("accept");
@@ -193,7 +215,8 @@ TEST_F(CrashReportJobTest, SingleDumpIsDeletedOnlyWhenAcceptedAndNotKept) {
     SCOPED_TRACE(std::string(c.answer) + (c.remain_file ? " remain" : ""));
     StartService(c.answer);
     const std::string dump = AddFile("one.dmp", "MDMP one");
-    fs::remove(temp_.path() + "/work/crashreport/telvane.log");
+    AddFile("Player.log", "never packed in this mode");
+    fs::remove(process_dir() + "/telvane.log");
 
     Run(R"("start_mode":2,"dmp_path":")" + dump +
         R"(","is_package_log":true,"use_duration_millis":"5000",)"
@@ -246,7 +269,7 @@ TEST_F(CrashReportJobTest, MissingPathIsReportedAndNothingIsSent) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove(temp_.path() + "/work/crashreport/telvane.log");
+    fs::remove(process_dir() + "/telvane.log");
     Run(c.members + c.path + "\"");
     EXPECT_EQ(JobLog(),
               (std::vector<std::string>{
@@ -284,6 +307,204 @@ TEST_F(CrashReportJobTest, EventsHideUserIdentifiersAsTheHostAsks) {
     EXPECT_EQ(event.GetString("user_device_id"), c.hidden ? "" : "ud-1");
     EXPECT_EQ(event.GetString("a_id"), c.hidden ? "" : "a-1");
     EXPECT_EQ(event.GetString("device_model"), "Model 9");
+    service_->Stop();
+  }
+}
+
+// A scan with is_package_log sends each dump in an archive with its log, a
+// long log by its last 10 MiB. The host's files stay as they were, and the
+// archive and the cut copy are gone afterwards, whatever the service said.
+TEST_F(CrashReportJobTest, DumpGoesWithTheTailOfItsLog) {
+  constexpr size_t kLogSize = 20'000'000;
+  constexpr size_t kKept = 10'485'760;
+  const std::string log_content = Pattern(kLogSize);
+  struct Case {
+    const char* answer;
+    bool accepted;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"accept", true}, {"reject:7:later", false}}) {
+    SCOPED_TRACE(c.answer);
+    StartService(c.answer);
+    const std::string dump = AddFile("crash.dmp", std::string("MDMP\0x", 6));
+    const std::string log = AddFile("Player.log", log_content);
+    AddFile("error.log", "not packed by the default pattern");
+    const fs::file_time_type log_time = fs::last_write_time(log);
+    fs::remove(process_dir() + "/telvane.log");
+
+    Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
+        dumps_dir() + "\"");
+
+    const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].verdict, "ok");
+    const std::string& archive = uploads[0].stored;
+    const test::UnzipResult check = test::Unzip({"-t", archive});
+    EXPECT_EQ(check.status, 0) << check.output;
+    EXPECT_EQ(test::ZipEntryNames(archive),
+              (std::vector<std::string>{"crash.dmp", "Player.log"}));
+    EXPECT_EQ(test::ZipEntryContent(archive, "crash.dmp"),
+              std::string("MDMP\0x", 6));
+    EXPECT_TRUE(test::ZipEntryContent(archive, "Player.log") ==
+                log_content.substr(kLogSize - kKept));
+
+    EXPECT_EQ(fs::exists(dump), !c.accepted);
+    EXPECT_TRUE(base::utils::ReadFileToString(base::utils::Path(log)) ==
+                log_content);
+    EXPECT_EQ(fs::last_write_time(log), log_time);
+    EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+
+    std::vector<std::string> events = {"CrashReportWithLog: ROOT/crash.dmp,6"};
+    if (!c.accepted)
+      events.push_back(R"(CrashReportFailed: {"code":7,"message":"later"})");
+    events.push_back("CrashReportScan: 1 files 1");
+    EXPECT_EQ(Events(), events);
+    EXPECT_EQ(JobLog().back(),
+              "INFO crash_report.cc: event: CrashReportScan, component: "
+              "crash_plugin, result: 1 files 1");
+    service_->Stop();
+    fs::remove_all(dumps_dir());
+  }
+}
+
+// The pattern picks at most three logs, in the order the directory lists
+// them; a log of exactly 10 MiB goes whole.
+TEST_F(CrashReportJobTest, PatternPicksTheFirstThreeLogs) {
+  StartService("accept");
+  AddFile("crash.dmp", "MDMP");
+  for (const char* name : {"a.log", "b.log", "c.log", "d.log"})
+    AddFile(name, std::string("log ") + name);
+  AddFile("b.log", Pattern(10'485'760));
+  AddFile("notes.txt", "not a log");
+  std::vector<std::string> listed;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dumps_dir())) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".log") && listed.size() < 3)
+      listed.push_back(name);
+  }
+
+  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" + dumps_dir() +
+      R"(","package_log_pattern":"\\.log$")");
+
+  const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(uploads.size(), 1u);
+  std::vector<std::string> expected = {"crash.dmp"};
+  expected.insert(expected.end(), listed.begin(), listed.end());
+  EXPECT_EQ(test::ZipEntryNames(uploads[0].stored), expected);
+  for (const std::string& name : listed) {
+    EXPECT_TRUE(test::ZipEntryContent(uploads[0].stored, name) ==
+                base::utils::ReadFileToString(
+                    base::utils::Path(dumps_dir() + "/" + name)))
+        << name;
+  }
+  EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+}
+
+// When no archive can be written in the work directory, the bare dump is
+// sent, and deleted once accepted. The work directory's path is so long
+// that the process's log fits below it but the archive's name does not.
+TEST_F(CrashReportJobTest, ArchiveThatCannotBeWrittenSendsTheBareDump) {
+  // Paths have at most 4095 bytes: the log's name ("/telvane.log") fits
+  // after 4076 of them, the archive's ("/<13 digits>-crash.zip") does not.
+  constexpr size_t kProcessDirLength = 4076;
+  const size_t length = kProcessDirLength - std::string("/crashreport").size();
+  std::string dir = temp_.path();
+  while (length - dir.size() > 250)
+    dir += "/" + std::string(200, 'w');
+  dir += "/" + std::string(length - dir.size() - 1, 'w');
+  work_dir_ = dir;
+  ASSERT_EQ(process_dir().size(), kProcessDirLength);
+  fs::create_directories(work_dir_);
+  StartService("accept");
+  const std::string dump = AddFile("crash.dmp", "MDMP bare");
+  AddFile("Player.log", "host log");
+
+  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" + dumps_dir() +
+      "\"");
+
+  const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(uploads.size(), 1u);
+  EXPECT_EQ(Received(uploads[0]), "MDMP bare");
+  EXPECT_FALSE(fs::exists(dump));
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_TRUE(std::regex_match(
+      events[0], std::regex("CrashReportZipFailed: " + process_dir() +
+                            R"(/\d{13}-crash\.zip)")))
+      << events[0];
+  EXPECT_EQ(events[1], "CrashReportWithLog: ROOT/crash.dmp,9");
+  EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+}
+
+// Where the temporary files would take the place of the host's files, the
+// dump goes out bare and the host's files are left alone.
+TEST_F(CrashReportJobTest, NothingIsPackedOverTheHostsFiles) {
+  struct Case {
+    const char* name;
+    bool work_dir_is_dump_dir;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"the work directory is the dump's", true},
+                         {"a cut copy's name links to the log", false}}) {
+    SCOPED_TRACE(c.name);
+    StartService("accept");
+    const std::string root =
+        c.work_dir_is_dump_dir ? process_dir() : dumps_dir();
+    fs::create_directories(root);
+    fs::create_directories(process_dir());
+    const std::string dump = root + "/crash.dmp";
+    const std::string log = root + "/Player.log";
+    std::ofstream(dump, std::ios::binary) << "MDMP host";
+    const std::string log_content = Pattern(10'485'761);
+    std::ofstream(log, std::ios::binary) << log_content;
+    if (!c.work_dir_is_dump_dir)
+      fs::create_symlink(log, process_dir() + "/Player.log");
+
+    Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" + root +
+        "\"");
+
+    const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_TRUE(Received(uploads[0]) == "MDMP host");
+    EXPECT_FALSE(fs::exists(dump));
+    EXPECT_TRUE(base::utils::ReadFileToString(base::utils::Path(log)) ==
+                log_content);
+    bool refused = false;
+    for (const std::string& line : JobLog())
+      refused |= line.starts_with(
+          "ERROR crash_report.cc: CrashReport not "
+          "packed: the work directory");
+    EXPECT_TRUE(refused);
+    service_->Stop();
+    fs::remove_all(process_dir());
+  }
+}
+
+// A pattern that is not a regular expression packs no log; the dump still
+// goes, in its archive, and is kept until the service accepts it.
+TEST_F(CrashReportJobTest, PatternThatIsNotARegularExpressionPacksNoLog) {
+  for (const char* answer : {"status:503", "accept"}) {
+    SCOPED_TRACE(answer);
+    StartService(answer);
+    const std::string dump = AddFile("crash.dmp", "MDMP");
+    AddFile("Player.log", "host log");
+    fs::remove(process_dir() + "/telvane.log");
+
+    Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
+        dumps_dir() + R"(","package_log_pattern":"Player(\\.log")");
+
+    const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+    ASSERT_FALSE(uploads.empty());
+    EXPECT_EQ(test::ZipEntryNames(uploads[0].stored),
+              std::vector<std::string>{"crash.dmp"});
+    EXPECT_EQ(fs::exists(dump), std::string(answer) != "accept");
+    bool logged = false;
+    for (const std::string& line : JobLog()) {
+      logged |= line.starts_with(
+          "ERROR crash_report.cc: package_log_pattern Player(\\.log is not a "
+          "valid regular expression");
+    }
+    EXPECT_TRUE(logged);
     service_->Stop();
   }
 }

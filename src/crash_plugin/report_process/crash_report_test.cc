@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "base/json/base64.h"
+#include "base/logging/logging.h"
+#include "base/utils/time.h"
 #include "common/common_service.h"
 #include "environment/application_context.h"
 #include "gtest/gtest.h"
@@ -189,6 +191,111 @@ TEST_F(CrashReportTest, DumpMemberFollowsTheFile) {
           std::string::npos);
     }
   }
+}
+
+// The process's work directory, set up once per test process; the logger
+// stays the one the test log configured first.
+const base::utils::Path& WorkDir() {
+  static const test::ScopedTempDir* const parent = new test::ScopedTempDir();
+  static const bool ready = ApplicationContext::Instance().Init(
+      parent->path(), base::logging::kTrace, base::logging::kDestinationFile,
+      "crashreport");
+  EXPECT_TRUE(ready);
+  return ApplicationContext::Instance().GetWorkDir();
+}
+
+TEST_F(CrashReportTest, FindLogFiles) {
+  for (const char* name : {"crash.dmp", "Player.log", "Player.log.1", "a.log",
+                           "b.log", "c.log", "d.log", "x.txt"})
+    WriteFile(dir_.path(), name, name);
+  std::filesystem::create_directory(dir_.path() + "/sub");
+  WriteFile(dir_.path(), "sub/Player.log", "below");
+  // Logs come in the directory's own order.
+  std::vector<std::string> listed_logs;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == 5 && name.ends_with(".log") && listed_logs.size() < 3)
+      listed_logs.push_back(name);
+  }
+
+  struct Case {
+    const char* pattern;
+    std::vector<std::string> names;
+  };
+  const std::vector<Case> cases = {
+      {"Player.log$", {"Player.log"}},
+      {"^[a-d]\\.log$", listed_logs},
+      {"\\.dmp$", {"crash.dmp"}},
+      {"player", {}},
+      {"(", {}},
+  };
+  const base::utils::Path dump(dir_.path() + "/crash.dmp");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    std::vector<std::string> names;
+    for (const base::utils::Path& path : FindLogFiles(dump, c.pattern)) {
+      EXPECT_EQ(path.Parent(), dump.Parent());
+      names.push_back(path.FileNameUtf8());
+    }
+    EXPECT_EQ(names, c.names);
+  }
+  EXPECT_NE(log_.Take().find("4 tlv::FindLogFiles: package_log_pattern ( is "
+                             "not a valid regular expression"),
+            std::string::npos);
+}
+
+TEST_F(CrashReportTest, TemporaryPathsLieInTheWorkDirectory) {
+  const base::utils::Path& work_dir = WorkDir();
+  const int64_t before = base::Time::Now() / base::Time::kTicksPerMillisecond;
+  const base::utils::Path archive = MakeZipPath();
+  const int64_t after = base::Time::Now() / base::Time::kTicksPerMillisecond;
+  EXPECT_EQ(archive.Parent(), work_dir);
+  const std::string name = archive.FileNameUtf8();
+  ASSERT_EQ(name.size(), 13 + std::string("-crash.zip").size()) << name;
+  EXPECT_TRUE(name.ends_with("-crash.zip"));
+  const int64_t millis = std::stoll(name.substr(0, 13));
+  EXPECT_GE(millis, before);
+  EXPECT_LE(millis, after);
+
+  EXPECT_EQ(MakeCutLogPaths({base::utils::Path("C:\\game\\Player.log"),
+                             base::utils::Path("/var/log/x.log")}),
+            (std::vector<base::utils::Path>{
+                work_dir.Join(std::string_view("Player.log")),
+                work_dir.Join(std::string_view("x.log"))}));
+}
+
+// An archive without the whole dump must not stand in for it: the bare dump
+// is tried instead, and kept when it cannot be read either.
+TEST_F(CrashReportTest, DumpThatCannotBePackedIsNotReplacedByTheArchive) {
+  WorkDir();
+  const std::string dump = dir_.path() + "/x.dmp";
+  std::filesystem::create_directory(dump);
+  WriteFile(dir_.path(), "Player.log", "host log");
+  LaunchConfiguration config;
+  config.start_mode = 1;
+  config.dmp_path = dump;
+  log_.Take();
+
+  BlockReportWithLog(config);
+
+  EXPECT_TRUE(Bodies().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(dump));
+  const std::string log = log_.Take();
+  EXPECT_NE(log.find("4 tlv::{anonymous}::PackDump: CrashReport dump not "
+                     "packed whole: " +
+                     dump),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("event: CrashReportZipFailed"), std::string::npos);
+  EXPECT_NE(log.find("4 tlv::UploadDump: read dump failed: " + dump),
+            std::string::npos);
+  EXPECT_NE(log.find("CrashReport report done: " + dump + " false"),
+            std::string::npos);
+  std::vector<std::string> left;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(WorkDir().ToUtf8()))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{});
 }
 
 }  // namespace
