@@ -4,18 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "test/process.h"
+
 namespace test {
 
 // Archives are checked with Info-ZIP's unzip, a reader independent of the
 // writer under test.
 
-struct UnzipResult {
-  int status = -1;     // unzip's exit status; 0 means no error or warning
-  std::string output;  // its standard output and standard error
-};
-
-// Runs unzip with the arguments, for example {"-t", archive}.
-UnzipResult Unzip(const std::vector<std::string>& arguments);
+// Runs unzip with the arguments, for example {"-t", archive}, and collects
+// its standard output and standard error. Status 0 means no error or
+// warning.
+ProcessResult Unzip(const std::vector<std::string>& arguments);
 
 // The entry names in the archive's order (unzip -Z1); a failure of unzip
 // fails the current test.

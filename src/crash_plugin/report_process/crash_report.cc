@@ -24,6 +24,14 @@ constexpr size_t kMaxLogFiles = 3;
 // which bounds the archive to the dump plus three times this.
 constexpr uint64_t kMaxLogSize = 10'485'760;
 
+// False, after raising "CrashReportPathNotExist", when path names nothing.
+bool PathFound(const std::string& path) {
+  if (base::utils::PathExists(base::utils::Path(path)))
+    return true;
+  TLV_CRASH_EVENT(base::logging::kError, "CrashReportPathNotExist", path);
+  return false;
+}
+
 // Fills the report of dump, sends upload_file (the dump or its archive) and
 // deletes the dump once the service accepted it. info is the dump's own.
 void SendDump(const LaunchConfiguration& config,
@@ -143,12 +151,9 @@ void RunCrashReport(const LaunchConfiguration& config) {
 }
 
 void ScanReport(const LaunchConfiguration& config) {
-  const base::utils::Path dump_dir(config.dmp_dir_path);
-  if (!base::utils::PathExists(dump_dir)) {
-    TLV_CRASH_EVENT(base::logging::kError, "CrashReportPathNotExist",
-                    config.dmp_dir_path);
+  if (!PathFound(config.dmp_dir_path))
     return;
-  }
+  const base::utils::Path dump_dir(config.dmp_dir_path);
 
   base::utils::DirectoryWalker walker(dump_dir, /*recursive=*/true,
                                       base::utils::DirectoryWalker::kFiles,
@@ -169,12 +174,9 @@ void ScanReport(const LaunchConfiguration& config) {
 }
 
 void BlockReport(const LaunchConfiguration& config) {
-  const base::utils::Path dump(config.dmp_path);
-  if (!base::utils::PathExists(dump)) {
-    TLV_CRASH_EVENT(base::logging::kError, "CrashReportPathNotExist",
-                    config.dmp_path);
+  if (!PathFound(config.dmp_path))
     return;
-  }
+  const base::utils::Path dump(config.dmp_path);
   std::optional<base::utils::FileInfo> info = base::utils::GetFileInfo(dump);
   TLV_CRASH_EVENT(
       base::logging::kInfo, "CrashReport",
@@ -183,12 +185,9 @@ void BlockReport(const LaunchConfiguration& config) {
 }
 
 void BlockReportWithLog(const LaunchConfiguration& config) {
-  const base::utils::Path dump(config.dmp_path);
-  if (!base::utils::PathExists(dump)) {
-    TLV_CRASH_EVENT(base::logging::kError, "CrashReportPathNotExist",
-                    config.dmp_path);
+  if (!PathFound(config.dmp_path))
     return;
-  }
+  const base::utils::Path dump(config.dmp_path);
 
   const std::vector<base::utils::Path> logs = FindLogFiles(
       dump, config.package_log_pattern.empty() ? kDefaultLogPattern

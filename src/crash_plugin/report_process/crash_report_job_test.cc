@@ -339,7 +339,7 @@ TEST_F(CrashReportJobTest, DumpGoesWithTheTailOfItsLog) {
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(uploads[0].verdict, "ok");
     const std::string& archive = uploads[0].stored;
-    const test::UnzipResult check = test::Unzip({"-t", archive});
+    const test::ProcessResult check = test::Unzip({"-t", archive});
     EXPECT_EQ(check.status, 0) << check.output;
     EXPECT_EQ(test::ZipEntryNames(archive),
               (std::vector<std::string>{"crash.dmp", "Player.log"}));

@@ -69,7 +69,7 @@ class ZipWrapperTest : public ::testing::Test {
   // unzip -t reads every entry back and checks its CRC: status 0 means
   // neither an error nor a warning.
   static void ExpectIntact(const Path& archive) {
-    const test::UnzipResult result = test::Unzip({"-t", archive.ToUtf8()});
+    const test::ProcessResult result = test::Unzip({"-t", archive.ToUtf8()});
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("No errors detected"), std::string::npos)
         << result.output;
@@ -253,7 +253,8 @@ TEST_F(ZipWrapperTest, EntryTimeIsTheLocalLastWriteTime) {
 
   // zipinfo's listing with the time as yyyymmdd.hhmmss; zip times have a
   // resolution of two seconds.
-  const test::UnzipResult listing = test::Unzip({"-Z", "-T", archive.ToUtf8()});
+  const test::ProcessResult listing =
+      test::Unzip({"-Z", "-T", archive.ToUtf8()});
   EXPECT_EQ(listing.status, 0) << listing.output;
   EXPECT_NE(listing.output.find(" 20240301.081530 stamped.log\n"),
             std::string::npos)
