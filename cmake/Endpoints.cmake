@@ -83,6 +83,8 @@ function(tlv_add_endpoints target)
   target_compile_definitions(${target} PRIVATE ${definitions})
 endfunction()
 
-# The port of the local receiving service that test builds send to.
-set(TLV_LOOPBACK_PORT 47813)
+# The port of the local receiving service that test builds send to. Builds
+# whose tests or benchmarks run at the same time need ports of their own.
+set(TLV_LOOPBACK_PORT 47813 CACHE STRING
+    "Loopback port of the local receiving service for test builds")
 set(TLV_LOOPBACK_HOST "http://127.0.0.1:${TLV_LOOPBACK_PORT}")

@@ -1,5 +1,7 @@
 #include "test/http_server.h"
 
+#include "gtest/gtest.h"
+
 namespace test {
 
 HttpServer::~HttpServer() {
@@ -27,6 +29,29 @@ bool HttpServer::Start(int port) {
 
 std::string HttpServer::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+RecordingServer::RecordingServer(const std::string& path) : path_(path) {
+  server_.server().Post(path, [this](const httplib::Request& request,
+                                     httplib::Response& response) {
+    std::lock_guard lock(mutex_);
+    requests_.push_back({request.headers, request.body});
+    response.set_content("ok", "text/plain");
+  });
+  EXPECT_TRUE(server_.Start());
+}
+
+std::vector<RecordingServer::Request> RecordingServer::requests() {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+std::string Header(const httplib::Headers& headers, const std::string& name) {
+  for (const auto& [key, value] : headers) {
+    if (key == name)
+      return value;
+  }
+  return "<missing " + name + ">";
 }
 
 }  // namespace test

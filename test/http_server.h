@@ -3,8 +3,10 @@
 
 #include <httplib.h>
 
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace test {
 
@@ -31,6 +33,32 @@ class HttpServer {
   int port_ = 0;
   std::thread thread_;
 };
+
+// A server with one POST route, path, that keeps every request that reached
+// it whole and answers each with 200 and the text "ok".
+class RecordingServer {
+ public:
+  struct Request {
+    httplib::Headers headers;
+    std::string body;
+  };
+
+  explicit RecordingServer(const std::string& path = "/upload");
+
+  std::string url() const { return server_.Url(path_); }
+  std::vector<Request> requests();
+
+ private:
+  const std::string path_;
+  std::mutex mutex_;
+  std::vector<Request> requests_;
+  // Last, so that it stops before what its route uses is gone.
+  HttpServer server_;
+};
+
+// The header's value under exactly this spelling of its name, or
+// "<missing NAME>".
+std::string Header(const httplib::Headers& headers, const std::string& name);
 
 }  // namespace test
 

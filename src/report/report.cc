@@ -3,7 +3,9 @@
 #include <mbedtls/md.h>
 
 #include <array>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/logging/logging.h"
 #include "base/net/http_body.h"
@@ -18,6 +20,8 @@ constexpr char kMethodText[] = "POST";
 constexpr char kContentType[] = "application/json";
 constexpr char kAlgorithm[] = "hmac-sha1";
 constexpr int64_t kConnectTimeoutSeconds = 15;
+// Bytes of the body digested at a time while signing.
+constexpr int64_t kSigningReadSize = 65536;
 
 template <size_t N>
 std::string Hex(const std::array<unsigned char, N>& bytes) {
@@ -36,6 +40,60 @@ std::string Md5Hex(const std::string& data) {
   if (mbedtls_md(mbedtls_md_info_from_type(MBEDTLS_MD_MD5),
                  reinterpret_cast<const unsigned char*>(data.data()),
                  data.size(), digest.data()) != 0) {
+    TLV_LOG(base::logging::kError, "mbedtls_md failed");
+  }
+  return Hex(digest);
+}
+
+class ScopedMdContext final {
+ public:
+  ScopedMdContext() { mbedtls_md_init(&context_); }
+  ScopedMdContext(const ScopedMdContext&) = delete;
+  ScopedMdContext& operator=(const ScopedMdContext&) = delete;
+  ~ScopedMdContext() { mbedtls_md_free(&context_); }
+
+  mbedtls_md_context_t* get() { return &context_; }
+
+ private:
+  mbedtls_md_context_t context_;
+};
+
+// The MD5 of one whole pass over body, left rewound; none when the pass
+// fails or its length is not Size(). A digest call that fails leaves zero
+// bytes, as the one-shot digest does.
+std::optional<std::string> Md5Hex(base::net::HTTPBodyStream& body) {
+  ScopedMdContext md5;
+  int result = mbedtls_md_setup(
+      md5.get(), mbedtls_md_info_from_type(MBEDTLS_MD_MD5), /*hmac=*/0);
+  if (result == 0)
+    result = mbedtls_md_starts(md5.get());
+  std::vector<char> buffer(kSigningReadSize);
+  int64_t total = 0;
+  body.Reset();
+  for (;;) {
+    const int64_t count = body.Read(buffer.data(), kSigningReadSize);
+    if (count < 0)
+      return std::nullopt;
+    if (count == 0)
+      break;
+    total += count;
+    if (result == 0) {
+      result = mbedtls_md_update(
+          md5.get(), reinterpret_cast<const unsigned char*>(buffer.data()),
+          static_cast<size_t>(count));
+    }
+  }
+  body.Reset();
+  if (total != body.Size()) {
+    TLV_LOG(base::logging::kError, "the body held {} bytes, not {}", total,
+            body.Size());
+    return std::nullopt;
+  }
+  std::array<unsigned char, 16> digest{};
+  if (result == 0)
+    result = mbedtls_md_finish(md5.get(), digest.data());
+  if (result != 0) {
+    digest.fill(0);
     TLV_LOG(base::logging::kError, "mbedtls_md failed");
   }
   return Hex(digest);
@@ -61,17 +119,22 @@ int64_t RequestTimeSeconds() {
       .corrected.ToSeconds();
 }
 
-}  // namespace
-
-Signature SignBody(const std::string& body, int64_t request_time_seconds) {
+// The signature of a body whose MD5 text is content_md5.
+Signature SignDigest(std::string content_md5, int64_t request_time_seconds) {
   Signature signature;
-  signature.content_md5 = Md5Hex(body);
+  signature.content_md5 = std::move(content_md5);
   signature.date = std::to_string(request_time_seconds);
   const std::string text_to_sign = std::string(kMethodText) + "\n" +
                                    signature.content_md5 + "\n" + kContentType +
                                    "\n" + signature.date + "\n" + kAlgorithm;
   signature.authorization = HmacSha1Hex(kSigningKey, text_to_sign);
   return signature;
+}
+
+}  // namespace
+
+Signature SignBody(const std::string& body, int64_t request_time_seconds) {
+  return SignDigest(Md5Hex(body), request_time_seconds);
 }
 
 BaseReport::BaseReport() : transport_(base::net::HTTPTransport::Create()) {
@@ -90,13 +153,17 @@ void BaseReport::SetMethod(base::net::HTTPMethod method) {
   transport_->SetMethod(method);
 }
 
-void BaseReport::Sign(const std::string& body) {
-  const Signature signature = SignBody(body, RequestTimeSeconds());
+bool BaseReport::Sign(base::net::HTTPBodyStream& body) {
+  std::optional<std::string> md5 = Md5Hex(body);
+  if (!md5)
+    return false;
+  const Signature signature = SignDigest(std::move(*md5), RequestTimeSeconds());
   transport_->SetHeader("CONTENT-TYPE", kContentType);
   transport_->SetHeader("cms-signature", kAlgorithm);
   transport_->SetHeader("CONTENT-MD5", signature.content_md5);
   transport_->SetHeader("DATE", signature.date);
   transport_->SetHeader("Authorization", signature.authorization);
+  return true;
 }
 
 void BaseReport::SetPlainHeaders() {
@@ -119,10 +186,23 @@ bool BaseReport::StartWithBlock(std::string* response, uint64_t retries) {
   return transport_->ExecuteSynchronously(*response, retries);
 }
 
-void SimpleReport::PrepareBody() {
-  transport().SetBody(
-      std::make_shared<base::net::StringHTTPBodyStream>(std::move(body_)));
+void SimpleReport::SetBody(std::string body) {
+  body_ = std::move(body);
+  body_stream_.reset();
+}
+
+void SimpleReport::SetBody(std::shared_ptr<base::net::HTTPBodyStream> body) {
+  body_stream_ = std::move(body);
   body_.clear();
+}
+
+void SimpleReport::PrepareBody() {
+  if (!body_stream_) {
+    body_stream_ =
+        std::make_shared<base::net::StringHTTPBodyStream>(std::move(body_));
+    body_.clear();
+  }
+  transport().SetBody(std::move(body_stream_));
 }
 
 }  // namespace tlv

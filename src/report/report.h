@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/net/http_transport.h"
 
@@ -36,9 +37,11 @@ class BaseReport {
   void SetMethod(base::net::HTTPMethod method);
 
   // Sets "CONTENT-TYPE", "cms-signature", "CONTENT-MD5", "DATE" and
-  // "Authorization" for body, which must be the exact bytes sent. The
-  // request time is the server-corrected clock of the timer service.
-  void Sign(const std::string& body);
+  // "Authorization" for the bytes of one whole pass over body, which is
+  // then the body to send. The request time is the server-corrected clock
+  // of the timer service. False, with no header set, when the pass fails or
+  // yields another number of bytes than the body's Size().
+  bool Sign(base::net::HTTPBodyStream& body);
   // Sets "CONTENT-TYPE: application/json" and "DATE" only.
   void SetPlainHeaders();
 
@@ -62,16 +65,20 @@ class BaseReport {
   bool started_ = false;
 };
 
-// A report whose body is a text held in memory.
+// A report whose body is a text held in memory or a stream of its own.
 class SimpleReport : public BaseReport {
  public:
-  void SetBody(std::string body) { body_ = std::move(body); }
+  // Each replaces the body set before.
+  void SetBody(std::string body);
+  void SetBody(std::shared_ptr<base::net::HTTPBodyStream> body);
 
-  // Moves the body text into the transport's body stream.
+  // Hands the body stream, or the body text moved into one, to the
+  // transport.
   void PrepareBody() override;
 
  private:
   std::string body_;
+  std::shared_ptr<base::net::HTTPBodyStream> body_stream_;
 };
 
 // A crash report to the data-upload service; signed with Sign.

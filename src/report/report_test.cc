@@ -1,9 +1,6 @@
 #include "report/report.h"
 
-#include <httplib.h>
-
 #include <memory>
-#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -44,80 +41,42 @@ TEST(SignBodyTest, MatchesIndependentVectors) {
   }
 }
 
-// Records the requests it receives and answers each with "ok".
-class RecordingServer {
- public:
-  struct Request {
-    httplib::Headers headers;
-    std::string body;
-  };
-
-  RecordingServer() {
-    server_.server().Post("/upload", [this](const httplib::Request& request,
-                                            httplib::Response& response) {
-      std::lock_guard lock(mutex_);
-      requests_.push_back({request.headers, request.body});
-      response.set_content("ok", "text/plain");
-    });
-    EXPECT_TRUE(server_.Start());
-  }
-
-  std::string url() const { return server_.Url("/upload"); }
-  std::vector<Request> requests() {
-    std::lock_guard lock(mutex_);
-    return requests_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<Request> requests_;
-  // Last, so that it stops before what its routes use is gone.
-  test::HttpServer server_;
-};
-
-// The header's value under exactly this spelling of its name.
-std::string Header(const httplib::Headers& headers, const std::string& name) {
-  for (const auto& [key, value] : headers) {
-    if (key == name)
-      return value;
-  }
-  return "<missing " + name + ">";
-}
-
 std::unique_ptr<TelvaneReport> SignedReport(const std::string& url,
                                             const std::string& body) {
   auto report = std::make_unique<TelvaneReport>();
   report->SetUrl(url);
   report->SetMethod(base::net::kPost);
-  report->Sign(body);
-  report->SetBody(body);
+  auto stream = std::make_shared<base::net::StringHTTPBodyStream>(body);
+  EXPECT_TRUE(report->Sign(*stream));
+  report->SetBody(std::move(stream));
   return report;
 }
 
 TEST(ReportTest, SignedRequestCarriesTheSignatureOfItsBody) {
-  RecordingServer server;
+  test::RecordingServer server;
   const std::string body = R"([{"msgId":"abc"}])";
   std::string response;
   ASSERT_TRUE(SignedReport(server.url(), body)->StartWithBlock(&response, 0));
   EXPECT_EQ(response, "ok");
 
-  const std::vector<RecordingServer::Request> requests = server.requests();
+  const std::vector<test::RecordingServer::Request> requests =
+      server.requests();
   ASSERT_EQ(requests.size(), 1u);
   const httplib::Headers& headers = requests[0].headers;
   EXPECT_EQ(requests[0].body, body);
-  const std::string date = Header(headers, "DATE");
+  const std::string date = test::Header(headers, "DATE");
   ASSERT_FALSE(date.empty());
   const Signature expected = SignBody(body, std::stoll(date));
-  EXPECT_EQ(Header(headers, "CONTENT-MD5"), expected.content_md5);
-  EXPECT_EQ(Header(headers, "Authorization"), expected.authorization);
-  EXPECT_EQ(Header(headers, "CONTENT-TYPE"), "application/json");
-  EXPECT_EQ(Header(headers, "cms-signature"), "hmac-sha1");
-  EXPECT_EQ(Header(headers, "Accept"), "*/*");
-  EXPECT_EQ(Header(headers, "Connection"), "keep-alive");
+  EXPECT_EQ(test::Header(headers, "CONTENT-MD5"), expected.content_md5);
+  EXPECT_EQ(test::Header(headers, "Authorization"), expected.authorization);
+  EXPECT_EQ(test::Header(headers, "CONTENT-TYPE"), "application/json");
+  EXPECT_EQ(test::Header(headers, "cms-signature"), "hmac-sha1");
+  EXPECT_EQ(test::Header(headers, "Accept"), "*/*");
+  EXPECT_EQ(test::Header(headers, "Connection"), "keep-alive");
 }
 
 TEST(ReportTest, PlainHeadersCarryNoSignature) {
-  RecordingServer server;
+  test::RecordingServer server;
   TelemetryReport report;
   report.SetUrl(server.url());
   report.SetMethod(base::net::kPost);
@@ -127,8 +86,9 @@ TEST(ReportTest, PlainHeadersCarryNoSignature) {
   ASSERT_TRUE(report.StartWithBlock(&response, 0));
 
   const httplib::Headers headers = server.requests().at(0).headers;
-  EXPECT_EQ(Header(headers, "CONTENT-TYPE"), "application/json");
-  EXPECT_TRUE(std::regex_match(Header(headers, "DATE"), std::regex("[0-9]+")));
+  EXPECT_EQ(test::Header(headers, "CONTENT-TYPE"), "application/json");
+  EXPECT_TRUE(
+      std::regex_match(test::Header(headers, "DATE"), std::regex("[0-9]+")));
   EXPECT_EQ(headers.count("cms-signature"), 0u);
   EXPECT_EQ(headers.count("Authorization"), 0u);
   EXPECT_EQ(headers.count("CONTENT-MD5"), 0u);
@@ -137,7 +97,7 @@ TEST(ReportTest, PlainHeadersCarryNoSignature) {
 // A report sends at most once, and a refused start does not count as one.
 TEST(ReportTest, SendsAtMostOnce) {
   test::ProcessLog log;
-  RecordingServer server;
+  test::RecordingServer server;
   std::unique_ptr<TelvaneReport> report = SignedReport(server.url(), "[{}]");
 
   EXPECT_FALSE(report->StartWithBlock(nullptr, 0));

@@ -46,6 +46,32 @@ std::string Base64Encode(std::string_view bytes) {
                       bytes.size());
 }
 
+size_t Base64EncodeTo(const uint8_t* data, size_t size, char* out) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  char* const start = out;
+  const uint8_t* const whole_groups_end = data + size / 3 * 3;
+  for (; data != whole_groups_end; data += 3, out += 4) {
+    const uint32_t group = (uint32_t{data[0]} << 16) |
+                           (uint32_t{data[1]} << 8) | uint32_t{data[2]};
+    out[0] = kAlphabet[group >> 18];
+    out[1] = kAlphabet[(group >> 12) & 0x3f];
+    out[2] = kAlphabet[(group >> 6) & 0x3f];
+    out[3] = kAlphabet[group & 0x3f];
+  }
+  const size_t rest = size % 3;
+  if (rest != 0) {
+    const uint32_t group =
+        (uint32_t{data[0]} << 16) | (rest == 2 ? uint32_t{data[1]} << 8 : 0);
+    out[0] = kAlphabet[group >> 18];
+    out[1] = kAlphabet[(group >> 12) & 0x3f];
+    out[2] = rest == 2 ? kAlphabet[(group >> 6) & 0x3f] : '=';
+    out[3] = '=';
+    out += 4;
+  }
+  return static_cast<size_t>(out - start);
+}
+
 std::string Base64Decode(const char* text, size_t size) {
   // Mbed TLS 2.x decodes only whole groups of four and silently drops a
   // trailing partial group, so a text cut short would decode to a shorter

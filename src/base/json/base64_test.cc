@@ -1,5 +1,7 @@
 #include "base/json/base64.h"
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,38 @@ TEST(Base64Test, BinaryRoundTrip) {
                                    "abcdefghijklmnopqrstuvwxyz0123456789+/="),
             std::string::npos);
   EXPECT_EQ(Base64Decode(text.data(), text.size()), bytes);
+}
+
+// The table encoder must write exactly Mbed TLS's text, for every length
+// (all three padding cases, many times over) and all byte values, whole and
+// piece by piece as a stream encodes a file.
+TEST(Base64Test, TableEncoderMatchesMbedTls) {
+  std::mt19937 random(20261210);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::vector<uint8_t> bytes;
+  for (size_t size = 0; size <= 4100; ++size) {
+    SCOPED_TRACE(size);
+    bytes.resize(size);
+    for (uint8_t& b : bytes)
+      b = static_cast<uint8_t>(byte(random));
+    const std::string expected = Base64Encode(bytes.data(), bytes.size());
+    ASSERT_EQ(expected.size(), Base64EncodedSize(size));
+
+    std::string whole(Base64EncodedSize(size) + 1, '#');
+    ASSERT_EQ(Base64EncodeTo(bytes.data(), size, whole.data()),
+              expected.size());
+    EXPECT_EQ(whole.back(), '#') << "wrote past the text";
+    whole.pop_back();
+    ASSERT_EQ(whole, expected);
+
+    std::string pieces;
+    for (size_t offset = 0; offset < size; offset += 3 * 7) {
+      const size_t count = std::min<size_t>(3 * 7, size - offset);
+      char out[4 * 7];
+      pieces.append(out, Base64EncodeTo(bytes.data() + offset, count, out));
+    }
+    ASSERT_EQ(pieces, expected);
+  }
 }
 
 TEST(Base64Test, DecodeErrorsGiveEmpty) {

@@ -1,10 +1,12 @@
 #ifndef CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_H_
 #define CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_H_
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/json/json_value.h"
+#include "base/net/http_body.h"
 #include "base/utils/file_path.h"
 #include "crash_plugin/report_process/launch_configuration.h"
 
@@ -65,9 +67,10 @@ void FillApmInfo(base::JsonValue& object);
 void FillPluginData(const LaunchConfiguration& config, base::JsonValue& object);
 
 // Builds the report of the file at path (its bytes as Base64 in "dump"; no
-// "dump" when the file is missing or empty) and sends it. True only when the
-// service accepted it. A file that exists but cannot be read whole is not
-// sent: false, so the caller keeps it.
+// "dump" when the file is missing or empty) and sends it, streaming the file
+// rather than holding it in memory. True only when the service accepted it.
+// A file that exists but cannot be read whole, or that changes while it is
+// sent, is not delivered: false, so the caller keeps it.
 bool UploadDump(const base::utils::Path& path,
                 const base::JsonValue& plugin_data,
                 const LaunchConfiguration& config,
@@ -78,6 +81,11 @@ bool UploadDump(const base::utils::Path& path,
 // to 3 retries. True when the answer is a JSON object whose "code" is the
 // integer 0; otherwise raises "CrashReportFailed" with the answer text.
 bool ReportContent(const std::string& body);
+
+// The same for a whole request body, "[" + event + "]", which is read once
+// to sign it and again for every attempt. A body whose signing pass fails is
+// not sent: false, with no event (the body logs why).
+bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request);
 
 }  // namespace tlv
 

@@ -3,7 +3,6 @@
 #include <string>
 #include <utility>
 
-#include "base/json/base64.h"
 #include "base/utils/file_util.h"
 #include "base/utils/string_util.h"
 #include "base/utils/time.h"
@@ -13,6 +12,7 @@
 #include "environment/application_context.h"
 #include "report/endpoints.h"
 #include "report/report.h"
+#include "report/report_body.h"
 #include "report/report_envelope.h"
 
 namespace tlv {
@@ -23,23 +23,6 @@ constexpr char kCrashPluginName[] = "CrashPlugin";
 constexpr int32_t kReportEventId = 100011;
 constexpr char kReportEventName[] = "APMReport";
 constexpr uint64_t kUploadRetries = 3;
-
-// The dump's Base64 text, empty for an empty file. None when the file is
-// there but its bytes cannot all be read or encoded: a report without them
-// could be accepted, and the dump would then be deleted undelivered.
-std::optional<std::string> ReadDumpAsBase64(const base::utils::Path& path) {
-  const std::string bytes = base::utils::ReadFileToString(path);
-  // Read first, then compare with the size the file has now: a short read
-  // and a file still being written both show as a difference.
-  const std::optional<base::utils::FileInfo> info =
-      base::utils::GetFileInfo(path);
-  if (!info || info->IsDirectory() || info->size != bytes.size())
-    return std::nullopt;
-  std::string text = base::utils::Base64Encode(bytes);
-  if (text.empty() && !bytes.empty())
-    return std::nullopt;
-  return text;
-}
 
 }  // namespace
 
@@ -79,29 +62,42 @@ bool UploadDump(const base::utils::Path& path,
       common->GetDeviceName(), local_time, occur_time);
   const int64_t event_time = base::Time().ToSeconds();
 
-  std::string dump;
+  const std::string event =
+      BuildReportEvent(message_id, kReportEventId, kReportEventName, event_time,
+                       upload_content, std::string());
+
+  // A missing file makes a report without "dump"; a path that is there but
+  // is no file makes none, so that nothing is deleted undelivered.
+  uint64_t dump_size = 0;
   if (base::utils::PathExists(path)) {
-    std::optional<std::string> text = ReadDumpAsBase64(path);
-    if (!text) {
+    const std::optional<base::utils::FileInfo> info =
+        base::utils::GetFileInfo(path);
+    if (!info || info->IsDirectory()) {
       TLV_LOG(base::logging::kError, "read dump failed: {}", path.ToUtf8());
       return false;
     }
-    dump = std::move(*text);
+    dump_size = info->size;
   }
-  return ReportContent(BuildReportEvent(message_id, kReportEventId,
-                                        kReportEventName, event_time,
-                                        upload_content, std::move(dump)));
+  // An event that could not be written goes out as "[]" and is refused.
+  if (event.empty())
+    return ReportContent(event);
+  return ReportContent(MakeReportBody(event, path, dump_size));
 }
 
 bool ReportContent(const std::string& body) {
+  return ReportContent(
+      std::make_shared<base::net::StringHTTPBodyStream>("[" + body + "]"));
+}
+
+bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request) {
   std::string response;
   {
     auto report = std::make_unique<TelvaneReport>();
     report->SetUrl(GetDataUploadUrl(
         ApplicationContext::Instance().GetCommonService()->GetArea()));
     report->SetMethod(base::net::kPost);
-    std::string request = "[" + body + "]";
-    report->Sign(request);
+    if (!report->Sign(*request))
+      return false;
     report->SetBody(std::move(request));
     if (!report->StartWithBlock(&response, kUploadRetries)) {
       TLV_CRASH_EVENT(base::logging::kError, "CrashReportFailed", response);
