@@ -105,6 +105,12 @@ std::optional<JsonValue> JsonBuilder::FromYyjson(yyjson_val* val, int depth) {
     }
     default:
       // null: the type has no null, so it reads as the default empty Object.
+      // That Object is a level of nesting like any other: below the deepest
+      // level it would be written as "{}" one level too deep for Parse, and
+      // a document passed on (custom_data into a report) would no longer
+      // read back.
+      if (depth >= JsonValue::kMaxDepth)
+        return std::nullopt;
       break;
   }
   return result;

@@ -34,12 +34,12 @@ class JsonValue {
  public:
   using MemberMap = std::unordered_map<std::string, JsonValue>;
 
-  // The deepest nesting of arrays and objects that Parse accepts; a deeper
-  // document is unreadable. Reading, writing, copying and destroying a tree
-  // all recurse once per level, so a hostile document of a few hundred
-  // thousand '[' would otherwise overflow the stack. Values from Parse are
-  // the only source of nested trees besides SetObject calls in our own code,
-  // which nest only a few levels.
+  // The deepest nesting of arrays and objects that Parse accepts, a null
+  // counting as the Object it becomes; a deeper document is unreadable.
+  // Reading, writing, copying and destroying a tree all recurse once per level,
+  // so a hostile document of a few hundred thousand '[' would otherwise
+  // overflow the stack. Values from Parse are the only source of nested trees
+  // besides SetObject calls in our own code, which nest only a few levels.
   static constexpr int kMaxDepth = 512;
 
   JsonValue() = default;

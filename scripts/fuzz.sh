@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz/) with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each on a copy of its seed corpus.
+# Fails when a target finds a crash, a leak, a sanitizer report or a
+# timeout; the input that caused it is kept as an artifact.
+#   scripts/fuzz.sh [target...]   targets by name (json_value, ...); all by
+#                                 default
+#   FUZZ_SECONDS     seconds per target (default 60)
+#   FUZZ_BUILD_DIR   build directory (default build-fuzz)
+#   FUZZ_CORPUS_DIR  keep the grown corpus here, one directory per target,
+#                    and start from it next time (default: a temporary
+#                    copy of the seeds, removed at the end)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${FUZZ_SECONDS:-60}
+build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
+all_targets=(launch_configuration json_value base64 common_service file_path)
+if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
+
+# The JSON readers share one dictionary.
+dictionary_for() {
+  case "$1" in
+    launch_configuration | json_value | common_service) echo fuzz/json.dict ;;
+  esac
+}
+
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja \
+  -DTLV_FUZZ=ON -DTLV_SANITIZE=address,undefined -DTLV_BUILD_TESTS=OFF
+fuzzers=()
+for target in "${targets[@]}"; do fuzzers+=("${target}_fuzzer"); done
+cmake --build "$build_dir" --parallel "$(nproc)" --target "${fuzzers[@]}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+artifacts="$build_dir/fuzz-artifacts"
+mkdir -p "$artifacts"
+
+failed=()
+for target in "${targets[@]}"; do
+  if [ -n "${FUZZ_CORPUS_DIR:-}" ]; then
+    corpus="$FUZZ_CORPUS_DIR/$target"
+  else
+    corpus="$work/$target"
+  fi
+  mkdir -p "$corpus"
+  # The seeds go in beside what an earlier run grew; the repository's
+  # copy is never written to.
+  cp -n "fuzz/corpus/$target"/* "$corpus"/
+  options=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048
+           -print_final_stats=1 -artifact_prefix="$artifacts/$target-")
+  dictionary=$(dictionary_for "$target")
+  [ -n "$dictionary" ] && options+=(-dict="$dictionary")
+  echo "fuzz: $target for ${seconds}s on $corpus"
+  if ! "$build_dir/fuzz/${target}_fuzzer" "${options[@]}" "$corpus" \
+      >"$work/$target.log" 2>&1; then
+    tail -n 60 "$work/$target.log"
+    failed+=("$target")
+  else
+    grep -E '^stat::(number_of_executed_units|new_units_added)' \
+      "$work/$target.log" | sed "s/^/fuzz: $target /"
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: findings in ${failed[*]}; inputs under $artifacts" >&2
+  exit 1
+fi
+echo "fuzz: no findings"
