@@ -1,9 +1,12 @@
 #include "tools/receiving_service/receiving_service.h"
 
+#include <dirent.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <yyjson.h>
 
 #include <array>
@@ -262,6 +265,7 @@ std::string ParseUploadBody(std::string_view body,
 // Checks a telemetry request and unpacks its events: Base64, then ARC4
 // with the telemetry key, then {"data":[event, ...]}.
 std::string InspectTelemetry(const httplib::Request& request,
+                             const std::string& body,
                              std::vector<std::string>* events,
                              std::vector<std::string>* names) {
   if (request.get_param_value_count("topic") != 1 ||
@@ -280,7 +284,7 @@ std::string InspectTelemetry(const httplib::Request& request,
   if (!IsDecimalSeconds(date))
     return "DATE is not decimal seconds";
 
-  ScopedDoc outer = ReadJson(request.body);
+  ScopedDoc outer = ReadJson(body);
   yyjson_val* wrapper = yyjson_doc_get_root(outer.get());
   yyjson_val* data = yyjson_obj_get(wrapper, "data");
   if (yyjson_obj_size(wrapper) != 1 || !yyjson_is_str(data))
@@ -342,6 +346,56 @@ std::string UploadRecordLine(const ReceivedUpload& upload) {
       .Text();
 }
 
+// The port of an IPv4 socket address, or -1.
+int Port(const sockaddr_storage& address) {
+  return address.ss_family == AF_INET
+             ? ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port)
+             : -1;
+}
+
+// The socket of request's connection. httplib does not hand it to handlers,
+// so it is found among the process's descriptors by its two ports; -1 when
+// none matches.
+int FindConnectionSocket(const httplib::Request& request) {
+  std::unique_ptr<DIR, int (*)(DIR*)> fds(opendir("/proc/self/fd"), closedir);
+  if (!fds) {
+    std::fprintf(stderr, "receiving_service: cannot list /proc/self/fd\n");
+    return -1;
+  }
+  while (const dirent* entry = readdir(fds.get())) {
+    std::optional<int> fd = ParseInt(entry->d_name);
+    if (!fd)
+      continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t local_size = sizeof(local), peer_size = sizeof(peer);
+    if (getsockname(*fd, reinterpret_cast<sockaddr*>(&local), &local_size) ==
+            0 &&
+        getpeername(*fd, reinterpret_cast<sockaddr*>(&peer), &peer_size) == 0 &&
+        Port(local) == request.local_port &&
+        Port(peer) == request.remote_port) {
+      return *fd;
+    }
+  }
+  std::fprintf(stderr, "receiving_service: no socket for port %d\n",
+               request.remote_port);
+  return -1;
+}
+
+// Ends request's connection without an answer: the client reads the end of
+// the stream. With reset, the close that follows sends a reset instead,
+// which also reaches a client that is still sending. httplib's attempt to
+// answer then fails, and it closes the socket.
+void EndConnection(const httplib::Request& request, bool reset) {
+  const int socket = FindConnectionSocket(request);
+  if (socket < 0)
+    return;
+  if (reset) {
+    const linger abortive{1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+  }
+  shutdown(socket, SHUT_RDWR);
+}
+
 }  // namespace
 
 std::optional<Answer> ParseAnswer(std::string_view text) {
@@ -353,6 +407,19 @@ std::optional<Answer> ParseAnswer(std::string_view text) {
     answer.kind = Answer::Kind::kHtml;
   } else if (text == "drop") {
     answer.kind = Answer::Kind::kDrop;
+  } else if (text == "close") {
+    answer.kind = Answer::Kind::kClose;
+  } else if (text == "hang") {
+    answer.kind = Answer::Kind::kHang;
+  } else if (text.starts_with("body:")) {
+    answer.kind = Answer::Kind::kBody;
+    answer.message = std::string(text.substr(5));
+  } else if (text.starts_with("reset:")) {
+    std::optional<int> bytes = ParseInt(text.substr(6));
+    if (!bytes || *bytes < 0)
+      return std::nullopt;
+    answer.kind = Answer::Kind::kReset;
+    answer.number = *bytes;
   } else if (text.starts_with("reject:")) {
     std::string_view rest = text.substr(7);
     size_t colon = rest.find(':');
@@ -447,13 +514,17 @@ bool ReceivingService::Start() {
     int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
   });
+  // Both read the body themselves, so that a reset can come while the
+  // client is still sending it.
   server_->Post(kUploadPath, [this](const httplib::Request& request,
-                                    httplib::Response& response) {
-    HandleUpload(request, response);
+                                    httplib::Response& response,
+                                    const httplib::ContentReader& content) {
+    Serve(Endpoint::kUpload, request, content, response);
   });
   server_->Post(kTelemetryPath, [this](const httplib::Request& request,
-                                       httplib::Response& response) {
-    HandleTelemetry(request, response);
+                                       httplib::Response& response,
+                                       const httplib::ContentReader& content) {
+    Serve(Endpoint::kTelemetry, request, content, response);
   });
   // Handlers are tried in order, so this one sees only the other paths,
   // which are worth a line: a client with a wrong URL shows up here.
@@ -515,15 +586,45 @@ std::vector<std::string> ReceivingService::telemetry_verdicts() const {
   return telemetry_verdicts_;
 }
 
+void ReceivingService::Serve(Endpoint endpoint,
+                             const httplib::Request& request,
+                             const httplib::ContentReader& content,
+                             httplib::Response& response) {
+  const bool upload = endpoint == Endpoint::kUpload;
+  int number;
+  Answer answer;
+  {
+    std::lock_guard lock(mutex_);
+    number = upload ? ++upload_count_ : ++telemetry_count_;
+    answer = (upload ? options_.upload : options_.telemetry).ForRequest(number);
+  }
+  std::string body;
+  content([&body, &answer](const char* data, size_t length) {
+    body.append(data, length);
+    // Stops reading: the rest of the body stays on its way.
+    return answer.kind != Answer::Kind::kReset ||
+           body.size() < static_cast<size_t>(answer.number);
+  });
+  if (upload)
+    HandleUpload(request, body, number, answer);
+  else
+    HandleTelemetry(request, body, number, answer);
+  Respond(answer, request, upload, response);
+}
+
 void ReceivingService::HandleUpload(const httplib::Request& request,
-                                    httplib::Response& response) {
+                                    const std::string& body,
+                                    int number,
+                                    const Answer& answer) {
   ReceivedUpload upload;
-  upload.body = request.body;
-  std::string verdict = CheckSignature(request.headers, request.body);
+  upload.number = number;
+  upload.answer = answer.text;
+  upload.body = body;
+  std::string verdict = CheckSignature(request.headers, body);
 
   ScopedDoc doc;
   yyjson_val* event = nullptr;
-  std::string body_reason = ParseUploadBody(request.body, &doc, &event);
+  std::string body_reason = ParseUploadBody(body, &doc, &event);
   if (verdict.empty())
     verdict = body_reason;
 
@@ -557,13 +658,8 @@ void ReceivingService::HandleUpload(const httplib::Request& request,
   }
   upload.verdict = verdict.empty() ? "ok" : verdict;
 
-  Answer answer;
   {
     std::lock_guard lock(mutex_);
-    upload.number = ++upload_count_;
-    answer = options_.upload.ForRequest(upload.number);
-    upload.answer = answer.text;
-
     if (event) {
       std::filesystem::path base =
           std::filesystem::path(options_.out_dir) /
@@ -571,8 +667,8 @@ void ReceivingService::HandleUpload(const httplib::Request& request,
                ? upload.msg_id
                : fmt::format("upload-{}", upload.number));
       // The body is "[" + event + "]", so the event's text is its inside.
-      std::string_view body(request.body);
-      WriteFile(base.string() + ".json", body.substr(1, body.size() - 2),
+      WriteFile(base.string() + ".json",
+                std::string_view(body).substr(1, body.size() - 2),
                 std::ios::trunc);
       std::string dump_path = base.string() + ".dmp";
       if (dump && WriteFile(dump_path, *dump, std::ios::trunc))
@@ -599,19 +695,17 @@ void ReceivingService::HandleUpload(const httplib::Request& request,
     Report(line + "; answered " + answer.text);
     uploads_.push_back(std::move(upload));
   }
-  Respond(answer, Endpoint::kUpload, response);
 }
 
 void ReceivingService::HandleTelemetry(const httplib::Request& request,
-                                       httplib::Response& response) {
+                                       const std::string& body,
+                                       int number,
+                                       const Answer& answer) {
   std::vector<std::string> events, names;
-  std::string verdict = InspectTelemetry(request, &events, &names);
+  std::string verdict = InspectTelemetry(request, body, &events, &names);
 
-  Answer answer;
   {
     std::lock_guard lock(mutex_);
-    int number = ++telemetry_count_;
-    answer = options_.telemetry.ForRequest(number);
     std::filesystem::path file =
         std::filesystem::path(options_.out_dir) / "telemetry.jsonl";
     std::string line;
@@ -630,7 +724,6 @@ void ReceivingService::HandleTelemetry(const httplib::Request& request,
     }
     Report(line + "; answered " + answer.text);
   }
-  Respond(answer, Endpoint::kTelemetry, response);
 }
 
 void ReceivingService::HandleUnexpected(const httplib::Request& request,
@@ -645,9 +738,9 @@ void ReceivingService::HandleUnexpected(const httplib::Request& request,
 }
 
 void ReceivingService::Respond(const Answer& answer,
-                               Endpoint endpoint,
+                               const httplib::Request& request,
+                               bool upload,
                                httplib::Response& response) {
-  bool upload = endpoint == Endpoint::kUpload;
   switch (answer.kind) {
     case Answer::Kind::kDelay: {
       std::unique_lock lock(mutex_);
@@ -686,6 +779,21 @@ void ReceivingService::Respond(const Answer& answer,
       response.set_content_provider(
           kDroppedBodyLength, "application/json",
           [](size_t, size_t, httplib::DataSink&) { return false; });
+      break;
+    case Answer::Kind::kBody:
+      response.set_content(answer.message, "application/json");
+      break;
+    case Answer::Kind::kHang: {
+      std::unique_lock lock(mutex_);
+      stop_requested_.wait(lock, [this] { return stopping_; });
+    }
+      EndConnection(request, /*reset=*/false);
+      break;
+    case Answer::Kind::kClose:
+      EndConnection(request, /*reset=*/false);
+      break;
+    case Answer::Kind::kReset:
+      EndConnection(request, /*reset=*/true);
       break;
   }
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 namespace httplib {
+class ContentReader;
 class Server;
 struct Request;
 struct Response;
@@ -32,16 +33,22 @@ struct Answer {
     kHtml,    // 200 with an HTML error page, as a misconfigured proxy sends
     kDelay,   // waits `number` milliseconds, then accepts
     kDrop,    // closes the connection in the middle of the answer
+    kBody,    // 200 with `message` as its JSON body, whatever it holds
+    kClose,   // reads the request, then closes without an answer
+    kReset,   // resets the connection once `number` bytes of the body are in
+    kHang,    // never answers; closes without an answer once stopped
   };
 
   Kind kind = Kind::kAccept;
-  int number = 0;       // reject code, HTTP status or delay in milliseconds
-  std::string message;  // reject message
+  // Reject code, HTTP status, delay in milliseconds or body bytes.
+  int number = 0;
+  std::string message;          // reject message, or the body
   std::string text = "accept";  // as written on the command line
 };
 
-// Reads "accept", "reject:CODE:MESSAGE", "status:N", "html", "delay:MS" or
-// "drop"; nothing for any other text.
+// Reads "accept", "reject:CODE:MESSAGE", "status:N", "html", "delay:MS",
+// "drop", "body:TEXT", "close", "reset:BYTES" or "hang"; nothing for any
+// other text.
 std::optional<Answer> ParseAnswer(std::string_view text);
 
 // The answers of one endpoint: `initial` until a switch applies. A switch
@@ -109,7 +116,8 @@ class ReceivingService {
   // Returns once connections are accepted; false when the directory or the
   // port is unusable (the reason goes to stderr). Call once.
   bool Start();
-  // Ends pending delays, waits for the requests in progress and stops.
+  // Ends pending delays and hangs, waits for the requests in progress and
+  // stops.
   void Stop();
 
   int port() const { return port_; }
@@ -124,15 +132,27 @@ class ReceivingService {
  private:
   enum class Endpoint { kUpload, kTelemetry };
 
+  // Reads the body (a reset stops early), records and answers the request.
+  void Serve(Endpoint endpoint,
+             const httplib::Request& request,
+             const httplib::ContentReader& content,
+             httplib::Response& response);
+  // Judge and record request number `number`, which gets `answer`.
   void HandleUpload(const httplib::Request& request,
-                    httplib::Response& response);
+                    const std::string& body,
+                    int number,
+                    const Answer& answer);
   void HandleTelemetry(const httplib::Request& request,
-                       httplib::Response& response);
+                       const std::string& body,
+                       int number,
+                       const Answer& answer);
   void HandleUnexpected(const httplib::Request& request,
                         httplib::Response& response);
-  // Writes the answer; a delay waits until it is over or Stop is called.
+  // Writes the answer, or ends the connection without one; a delay or a
+  // hang waits until it is over or Stop is called.
   void Respond(const Answer& answer,
-               Endpoint endpoint,
+               const httplib::Request& request,
+               bool upload,
                httplib::Response& response);
   void Report(const std::string& line);  // mutex_ held
 

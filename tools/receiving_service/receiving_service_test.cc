@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -295,8 +296,11 @@ TEST_F(ReceivingServiceTest, AnswersFollowThePlan) {
       {"status:503", true, 503, "503"},
       {"html", false, 200, "<html>"},
       {"delay:1", true, 200, R"({"code":0,"message":"ok"})"},
+      {"body:{\"code\":0.0}", true, 200, R"({"code":0.0})"},
       {"drop", true, 0, ""},
       {"drop", false, 0, ""},
+      {"close", true, 0, ""},
+      {"reset:0", false, 0, ""},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(testing::Message()
@@ -346,6 +350,29 @@ TEST_F(ReceivingServiceTest, AnswersSwitchAfterTheirRequestCount) {
             answers);
 }
 
+// A reset comes while the client is still sending a body far larger than
+// what the service has read; a hang ends without an answer when the
+// service stops.
+TEST_F(ReceivingServiceTest, ResetAndHangLeaveTheClientWithoutAnAnswer) {
+  AnswerPlan plan{*ParseAnswer("reset:65536"), {}};
+  plan.switches.insert(*ParseAnswerSwitch("1:hang"));
+  StartService(plan, {});
+  const std::string large(32 << 20, 'x');
+  EXPECT_FALSE(PostUpload(large, {}));
+  ASSERT_EQ(1u, service_->uploads().size());
+  EXPECT_GE(service_->uploads()[0].body.size(), 65536u);
+  EXPECT_LT(service_->uploads()[0].body.size(), large.size() / 2);
+
+  std::thread client([this] {
+    EXPECT_FALSE(PostUpload(SignedBody(), SignedHeaders(kMd5, kSignature)));
+  });
+  while (service_->uploads().size() < 2)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  service_->Stop();
+  client.join();
+  EXPECT_EQ("hang", service_->uploads()[1].answer);
+}
+
 TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
   struct Case {
     const char* text;
@@ -360,6 +387,11 @@ TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
       {"status:404", Answer::Kind::kStatus, 404, ""},
       {"delay:250", Answer::Kind::kDelay, 250, ""},
       {"drop", Answer::Kind::kDrop, 0, ""},
+      {"body:{\"code\":1}", Answer::Kind::kBody, 0, R"({"code":1})"},
+      {"body:", Answer::Kind::kBody, 0, ""},
+      {"close", Answer::Kind::kClose, 0, ""},
+      {"reset:65536", Answer::Kind::kReset, 65536, ""},
+      {"hang", Answer::Kind::kHang, 0, ""},
   };
   for (const Case& c : kValid) {
     SCOPED_TRACE(c.text);
@@ -370,8 +402,9 @@ TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
     EXPECT_EQ(c.message, answer->message);
     EXPECT_EQ(c.text, answer->text);
   }
-  for (const char* text : {"reject:5", "reject:x:m", "status:99", "status:600",
-                           "delay:-1", "delay:1s", "Accept", ""}) {
+  for (const char* text :
+       {"reject:5", "reject:x:m", "status:99", "status:600", "delay:-1",
+        "delay:1s", "reset:-1", "reset:", "Hang", "Accept", ""}) {
     EXPECT_FALSE(ParseAnswer(text)) << text;
   }
   EXPECT_EQ(2, ParseAnswerSwitch("2:drop")->first);

@@ -33,7 +33,20 @@ void FormatTelvaneLine(const logging::LogRecord& record,
   if (!record.file.empty()) {
     fmt::format_to(it, "{}({})", record.file, record.line);
   }
-  fmt::format_to(it, "] {}\n", record.message);
+  fmt::format_to(it, "] ");
+  // One record, one line: a message can carry text from outside, such as a
+  // service's answer, whose line breaks would otherwise split the record or
+  // pass for records of their own.
+  for (const char c : record.message) {
+    if (c == '\n') {
+      out.append(std::string_view("\\n"));
+    } else if (c == '\r') {
+      out.append(std::string_view("\\r"));
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('\n');
 }
 
 void TelvaneFormatter::Format(const logging::LogRecord& record,

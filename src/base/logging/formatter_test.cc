@@ -62,6 +62,9 @@ TEST_F(TelvaneLineTest, PrintsLevelFileAndMessage) {
       {logging::kInfo, "a.cc", 2, "", "INFO:a.cc(2)] \n"},
       // Only the format text is interpreted, never the message.
       {logging::kInfo, "a.cc", 3, "{} {0} %s", "INFO:a.cc(3)] {} {0} %s\n"},
+      // Line breaks in the message do not end the record's line.
+      {logging::kError, "a.cc", 6, "<html>\r\n[Telvane:1:2] x\n",
+       "ERROR:a.cc(6)] <html>\\r\\n[Telvane:1:2] x\\n\n"},
       // Levels beyond the name table print as numbers.
       {6, "a.cc", 4, "m", "6:a.cc(4)] m\n"},
       {-1, "a.cc", 5, "m", "-1:a.cc(5)] m\n"},

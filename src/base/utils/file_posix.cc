@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <sys/types.h>
 
+#include "base/utils/string_util.h"
+
 namespace base::utils {
 
 // Offsets above 4 GiB need a 64-bit off_t (or _FILE_OFFSET_BITS=64).
@@ -10,7 +12,7 @@ static_assert(sizeof(off_t) == sizeof(int64_t));
 
 // POSIX opens without locks, so every open is already shared.
 FILE* OpenSharedStream(const Path& path, int32_t mode) {
-  return fopen(path.ToUtf8().c_str(), OpenModeString(mode));
+  return fopen(WideToNative(path.value()).c_str(), OpenModeString(mode));
 }
 
 bool File::Seek(int64_t offset, int32_t origin) {

@@ -112,7 +112,10 @@ std::optional<Path> DirectoryWalker::Next() {
           !(entry.info->attributes & kAttributeReparsePoint)) {
         pending_.push_back(entry.path);
       }
-      const bool wanted = include_ & (is_directory ? kDirectories : kFiles);
+      const uint32_t kind = is_directory           ? kDirectories
+                            : entry.info->IsFile() ? kFiles
+                                                   : 0;
+      const bool wanted = include_ & kind;
       if (wanted && std::regex_search(entry.path.FileName(), pattern_)) {
         batch_.push_back(std::move(entry));
       }

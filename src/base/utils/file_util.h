@@ -16,6 +16,9 @@ namespace base::utils {
 // are derived from the file's type.
 inline constexpr uint32_t kAttributeReadOnly = 0x1;
 inline constexpr uint32_t kAttributeDirectory = 0x10;
+// A FIFO, socket or device. Opening or reading one can wait for ever (a
+// FIFO without a writer) or never end, so it never counts as a file.
+inline constexpr uint32_t kAttributeDevice = 0x40;
 inline constexpr uint32_t kAttributeNormal = 0x80;
 // A symbolic link or junction. A walker never descends into a directory
 // that carries this bit: a link cycle would otherwise walk forever.
@@ -29,8 +32,9 @@ struct FileInfo {
   uint32_t attributes = 0;
 
   bool IsDirectory() const { return attributes & kAttributeDirectory; }
-  // Anything that is not a directory counts as a file.
-  bool IsFile() const { return !IsDirectory(); }
+  bool IsDevice() const { return attributes & kAttributeDevice; }
+  // Anything that is neither a directory nor a device counts as a file.
+  bool IsFile() const { return !IsDirectory() && !IsDevice(); }
 };
 
 struct DirectoryEntry {
@@ -58,6 +62,8 @@ bool CreateDir(const Path& path, bool recursive);
 std::optional<FileInfo> GetFileInfo(const Path& path);
 
 // Appends the entries of dir in the platform's order, "." and ".." skipped.
+// On POSIX a name that is not UTF-8 keeps its bytes (see NativeToWide), so
+// that the entry can still be opened.
 // False, with out untouched, when dir cannot be listed; true for an empty
 // directory.
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out);
@@ -94,9 +100,10 @@ bool CreateSingleDirectory(const Path& path);
 //
 // Order: all matches of one directory are returned before any of its
 // subdirectories is entered; subdirectories are entered last-listed first,
-// depth first. The root itself is never returned. A directory that cannot be
-// listed is skipped. Directories that are symbolic links or junctions are
-// never entered.
+// depth first. The root itself is never returned. kFiles takes what
+// FileInfo::IsFile counts as a file, never a FIFO or a device. A directory
+// that cannot be listed is skipped. Directories that are symbolic links or
+// junctions are never entered.
 //
 // A pattern that is not a valid regular expression makes an empty walk:
 // pattern_error() then tells why, so the caller can log it.

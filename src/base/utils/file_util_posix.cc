@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/utils/string_util.h"
+
 namespace base::utils {
 
 namespace {
@@ -26,13 +28,17 @@ Time TimeFromTimespec(const timespec& time) {
 
 FileInfo InfoFromStat(const struct stat& status, uint32_t extra_attributes) {
   const bool is_directory = S_ISDIR(status.st_mode);
+  const bool is_device = S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) ||
+                         S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
   FileInfo info;
   info.size = is_directory ? 0 : static_cast<uint64_t>(status.st_size);
   info.last_write = TimeFromTimespec(status.st_mtim);
   // POSIX keeps no portable birth time; the status-change time stands in.
   info.creation = TimeFromTimespec(status.st_ctim);
   info.last_access = TimeFromTimespec(status.st_atim);
-  info.attributes = (is_directory ? kAttributeDirectory : kAttributeNormal) |
+  info.attributes = (is_directory ? kAttributeDirectory
+                     : is_device  ? kAttributeDevice
+                                  : kAttributeNormal) |
                     extra_attributes;
   return info;
 }
@@ -42,18 +48,18 @@ FileInfo InfoFromStat(const struct stat& status, uint32_t extra_attributes) {
 namespace internal {
 
 bool CreateSingleDirectory(const Path& path) {
-  return mkdir(path.ToUtf8().c_str(), 0755) == 0;
+  return mkdir(WideToNative(path.value()).c_str(), 0755) == 0;
 }
 
 }  // namespace internal
 
 bool PathExists(const Path& path) {
   struct stat status;
-  return lstat(path.ToUtf8().c_str(), &status) == 0;
+  return lstat(WideToNative(path.value()).c_str(), &status) == 0;
 }
 
 std::optional<FileInfo> GetFileInfo(const Path& path) {
-  const std::string name = path.ToUtf8();
+  const std::string name = WideToNative(path.value());
   struct stat link_status;
   if (lstat(name.c_str(), &link_status) != 0) {
     return std::nullopt;
@@ -71,14 +77,14 @@ std::optional<FileInfo> GetFileInfo(const Path& path) {
 bool IsSameFile(const Path& a, const Path& b) {
   struct stat status_a;
   struct stat status_b;
-  return stat(a.ToUtf8().c_str(), &status_a) == 0 &&
-         stat(b.ToUtf8().c_str(), &status_b) == 0 &&
+  return stat(WideToNative(a.value()).c_str(), &status_a) == 0 &&
+         stat(WideToNative(b.value()).c_str(), &status_b) == 0 &&
          status_a.st_dev == status_b.st_dev &&
          status_a.st_ino == status_b.st_ino;
 }
 
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
-  ScopedDir stream(opendir(dir.ToUtf8().c_str()));
+  ScopedDir stream(opendir(WideToNative(dir.value()).c_str()));
   if (!stream) {
     return false;
   }
@@ -96,7 +102,7 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
         std::strcmp(entry->d_name, "..") == 0) {
       continue;
     }
-    Path path = dir.Join(std::string_view(entry->d_name));
+    Path path = dir.Join(NativeToWide(entry->d_name));
     std::optional<FileInfo> info = GetFileInfo(path);
     entries.push_back({std::move(path), std::move(info)});
   }
@@ -106,7 +112,7 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
 }
 
 bool RemoveFile(const Path& path) {
-  return unlink(path.ToUtf8().c_str()) == 0;
+  return unlink(WideToNative(path.value()).c_str()) == 0;
 }
 
 }  // namespace base::utils

@@ -460,5 +460,29 @@ TEST_F(DirectoryWalkerTest, LinkedDirectoriesAreNotEntered) {
   EXPECT_EQ(Walk(directories), std::vector<Path>{At("two/deep/loop")});
 }
 
+// A FIFO is not a file: opening it would wait for a writer. Names that are
+// not UTF-8 keep their bytes, so what is found can be opened.
+TEST_F(DirectoryWalkerTest, TakesNoFifoAndKeepsNamesThatAreNotUtf8) {
+  ASSERT_EQ(mkfifo(At("pipe.dmp").ToUtf8().c_str(), 0644), 0);
+  const std::string odd_dir = dir_.path() + "/dir\xFF";
+  ASSERT_EQ(mkdir(odd_dir.c_str(), 0755), 0);
+  std::ofstream(odd_dir + "/caf\xE9.dmp") << "odd";
+
+  DirectoryWalker walker(root_, true, DirectoryWalker::kFiles, L"\\.dmp$");
+  std::vector<std::string> names;
+  for (const Path& path : Walk(walker)) {
+    names.push_back(path.FileNameUtf8());
+    EXPECT_TRUE(GetFileInfo(path)->IsFile()) << path.ToUtf8();
+    if (path.FileNameUtf8().starts_with("caf")) {
+      EXPECT_EQ(ReadFileToString(path), "odd");
+    }
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"a.dmp", "c.dmp", "caf\xEF\xBF\xBD.dmp",
+                                      "d.dmp", "e.dmp"}));
+  EXPECT_TRUE(GetFileInfo(At("pipe.dmp"))->IsDevice());
+}
+
 }  // namespace
 }  // namespace base::utils

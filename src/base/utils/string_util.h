@@ -13,6 +13,17 @@ namespace base::utils {
 std::string WideToUtf8(std::wstring_view wide);
 std::wstring Utf8ToWide(std::string_view utf8);
 
+#if !defined(_WIN32)
+// A POSIX file name is bytes, and not always UTF-8. These two convert such a
+// name to the wide text of a Path and back without loss, up to the first
+// zero byte or character: each byte that is not part of a valid UTF-8
+// sequence becomes the lone surrogate U+DC00 + byte (U+DC80..U+DCFF, which
+// no valid UTF-8 decodes to) and turns back into that byte. WideToUtf8 shows
+// such a character as U+FFFD.
+std::wstring NativeToWide(std::string_view bytes);
+std::string WideToNative(std::wstring_view wide);
+#endif
+
 // 32 characters drawn from "0123456789abcdefghijklmnopqrstuvwxyz". Each
 // character comes from a fresh mt19937 seeded with the low 32 bits of the
 // monotonic clock in nanoseconds. Not suitable for secrets: it names reports.

@@ -63,6 +63,36 @@ TEST(StringUtilTest, InvalidWideBecomesReplacementCharacters) {
   EXPECT_EQ(WideToUtf8(out_of_range), "\xEF\xBF\xBD");
 }
 
+// File names that are not UTF-8 survive the way into a Path and back, byte
+// for byte, and show as U+FFFD.
+TEST(StringUtilTest, NativeNamesKeepTheirBytes) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::wstring wide;
+  };
+  const std::vector<Case> cases = {
+      {"UTF-8", "caf\xC3\xA9.log", L"caf\u00E9.log"},
+      {"Latin-1", "caf\xE9.log",
+       std::wstring(L"caf") + wchar_t{0xDCE9} + L".log"},
+      {"truncated sequence", "\xE2\x82", {wchar_t{0xDCE2}, wchar_t{0xDC82}}},
+      {"encoded surrogate",
+       "\xED\xA0\x80",
+       {wchar_t{0xDCED}, wchar_t{0xDCA0}, wchar_t{0xDC80}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(NativeToWide(c.bytes), c.wide);
+    EXPECT_EQ(WideToNative(c.wide), c.bytes);
+  }
+  EXPECT_EQ(WideToUtf8(NativeToWide("caf\xE9.log")), "caf\xEF\xBF\xBD.log");
+  // Other lone surrogates have no byte to stand for.
+  EXPECT_EQ(WideToNative(std::wstring{wchar_t{0xD800}, wchar_t{0xDC7F}}),
+            "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(NativeToWide("ab\0\xFF"s), L"ab");
+  EXPECT_EQ(WideToNative(L"ab\0cd"s), "ab");
+}
+
 TEST(StringUtilTest, ConversionsStopAtTheFirstZero) {
   EXPECT_EQ(Utf8ToWide("ab\0cd"s), L"ab");
   EXPECT_EQ(WideToUtf8(L"ab\0cd"s), "ab");

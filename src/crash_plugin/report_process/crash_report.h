@@ -17,7 +17,9 @@ namespace tlv {
 // events (component "crash_plugin") and log lines. A dump is deleted only
 // after the data-upload service accepted it, and never with remain_file.
 
-// start_mode 1 runs ScanReport, 2 runs BlockReport, anything else nothing.
+// First removes the archives that killed runs left in the work directory,
+// but none that a live run holds; then start_mode 1 runs ScanReport, 2 runs
+// BlockReport, anything else nothing.
 void RunCrashReport(const LaunchConfiguration& config);
 
 // Reports every file under dmp_dir_path, subdirectories included, whose name
@@ -27,18 +29,21 @@ void RunCrashReport(const LaunchConfiguration& config);
 // its last-write time.
 void ScanReport(const LaunchConfiguration& config);
 
-// Reports the one dump dmp_path as it is.
+// Reports the one dump dmp_path as it is. A dump is deleted only when it is
+// unchanged since before it was read; a FIFO or device is never read.
 void BlockReport(const LaunchConfiguration& config);
 
 // Reports the dump dmp_path packed into a zip archive together with up to
 // three of the host's log files beside it (package_log_pattern, by default
 // "Player.log$"), a log over 10 MiB by a copy of its last 10 MiB. The
-// archive and the copies live in the work directory for this one report
-// and are removed on every path. When the archive cannot be made, the bare
-// dump is reported. The host's logs are only ever read: packing is skipped
-// (and the bare dump reported) when the work directory is the dump's own
-// directory, or when a temporary file would take the name of the dump, of
-// a selected log or of the process's log file.
+// archive and the copies live in the work directory for this one report,
+// held so that no other run sharing the directory removes them, and are
+// removed on every path before the dump is. A copy whose name another live
+// run holds is not made (the whole log is packed); when the archive cannot
+// be made, the bare dump is reported. The host's logs are only ever read:
+// packing is skipped (and the bare dump reported) when the work directory is
+// the dump's own directory, or when a temporary file would take the name of the
+// dump, of a selected log or of the process's log file.
 void BlockReportWithLog(const LaunchConfiguration& config);
 
 // Up to three files in the dump's directory (not below it) whose names match

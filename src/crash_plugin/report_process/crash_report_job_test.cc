@@ -10,13 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "base/json/base64.h"
 #include "base/json/json_value.h"
 #include "base/utils/file_util.h"
+#include "crash_plugin/report_process/crash_report_job_fixture.h"
 #include "gtest/gtest.h"
-#include "test/log_lines.h"
-#include "test/process.h"
-#include "test/scoped_temp_dir.h"
 #include "test/unzip.h"
 #include "tools/receiving_service/receiving_service.h"
 
@@ -24,124 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CrashReportJobTest : public ::testing::Test {
- protected:
-  // Starts the service with the given upload answer.
-  void StartService(const std::string& upload_answer) {
-    tools::ReceivingService::Options options;
-    options.port = LOOPBACK_PORT;
-    options.out_dir = temp_.path() + "/received";
-    options.upload.initial = *tools::ParseAnswer(upload_answer);
-    service_ = std::make_unique<tools::ReceivingService>(std::move(options));
-    ASSERT_TRUE(service_->Start());
-  }
+class CrashReportJobTest : public test::CrashReportJobFixture {};
 
-  // Runs crashreport with the launch configuration's members besides the
-  // work directory, the log settings and the common information, which is
-  // valid unless given.
-  void Run(const std::string& members,
-           const std::string& common_info =
-               R"({\"app_id\":\"game-7\",\"area\":\"cn\",)"
-               R"(\"compile_type\":\"release\"})") {
-    const std::string json = R"({"work_dir":")" + work_dir_ +
-                             R"(","log_level":2,"log_dest":1,)"
-                             R"("common_info":")" +
-                             common_info + "\"," + members + "}";
-    ASSERT_EQ(
-        test::RunProcess(CRASHREPORT_EXE, {base::utils::Base64Encode(json)}),
-        0);
-  }
-
-  // The job's lines of the process's log, "ROOT" standing for dumps_dir().
-  std::vector<std::string> JobLog() {
-    std::vector<std::string> lines;
-    for (std::string line : test::LogLines(base::utils::ReadFileToString(
-             base::utils::Path(process_dir() + "/telvane.log")))) {
-      if (line.find(" crash_report") == std::string::npos)
-        continue;
-      for (size_t at; (at = line.find(dumps_dir())) != std::string::npos;)
-        line.replace(at, dumps_dir().size(), "ROOT");
-      lines.push_back(line);
-    }
-    return lines;
-  }
-
-  // The telemetry events received, as "event: result" with "ROOT" standing
-  // for dumps_dir(). Each must be the job's, with the common fields of the
-  // process and the place in the source that raised it.
-  std::vector<std::string> Events() {
-    std::vector<std::string> events;
-    for (const std::string& text : service_->telemetry_events()) {
-      const base::JsonValue event = base::JsonValue::Parse(text);
-      EXPECT_EQ(event.GetString("component"), "crash_plugin") << text;
-      EXPECT_TRUE(std::regex_match(event.GetString("loc").value_or(""),
-                                   std::regex(R"(crash_report\w*\.cc:\d+)")))
-          << text;
-      EXPECT_EQ(event.GetString("app_id"), "game-7") << text;
-      EXPECT_EQ(event.GetString("telemetry_version"), "2.40.0.9") << text;
-      EXPECT_EQ(event.GetString("client_type"), "Windows") << text;
-      EXPECT_EQ(event.GetString("device_id").value_or("").size(), 32u) << text;
-      EXPECT_TRUE(std::regex_match(
-          event.GetString("@timestamp").value_or(""),
-          std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
-          << text;
-      std::string line = event.GetString("event").value_or("?") + ": " +
-                         event.GetString("result").value_or("?");
-      for (size_t at; (at = line.find(dumps_dir())) != std::string::npos;)
-        line.replace(at, dumps_dir().size(), "ROOT");
-      events.push_back(line);
-    }
-    return events;
-  }
-
-  std::string dumps_dir() const { return temp_.path() + "/dumps"; }
-  // The process's own directory inside the work directory.
-  std::string process_dir() const { return work_dir_ + "/crashreport"; }
-
-  // The names in the process's directory, sorted.
-  std::vector<std::string> ProcessDirFiles() const {
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry :
-         fs::directory_iterator(process_dir()))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::string AddFile(const std::string& name, const std::string& content) {
-    const fs::path path = fs::path(dumps_dir()) / name;
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
-
-  // The stored dump of an upload.
-  static std::string Received(const tools::ReceivedUpload& upload) {
-    return upload.stored.empty() ? "<no dump>"
-                                 : base::utils::ReadFileToString(
-                                       base::utils::Path(upload.stored));
-  }
-
-  static base::JsonValue PluginData(const tools::ReceivedUpload& upload) {
-    return *base::JsonValue::Parse(upload.body)
-                .Elements()
-                .at(0)
-                .GetValue("uploadContent")
-                ->GetValue("PluginData");
-  }
-
-  test::ScopedTempDir temp_;
-  std::string work_dir_ = temp_.path() + "/work";
-  std::unique_ptr<tools::ReceivingService> service_;
-};
-
-// Distinct bytes at every offset, so that a copy from the wrong offset shows.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
+using test::Pattern;
 
 TEST_F(CrashReportJobTest, ScanReportsEachDumpAndDeletesWhatWasAccepted) {
   StartService("accept");

@@ -1,0 +1,131 @@
+#include "crash_plugin/report_process/crash_report_job_fixture.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "base/json/base64.h"
+#include "base/utils/file_util.h"
+#include "test/log_lines.h"
+#include "test/process.h"
+
+namespace test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Replaces every occurrence of dir in text with "ROOT".
+std::string ShowRoot(std::string text, const std::string& dir) {
+  for (size_t at; (at = text.find(dir)) != std::string::npos;)
+    text.replace(at, dir.size(), "ROOT");
+  return text;
+}
+
+}  // namespace
+
+void CrashReportJobFixture::StartService(const std::string& upload_answer) {
+  tools::ReceivingService::Options options;
+  options.upload.initial = *tools::ParseAnswer(upload_answer);
+  StartService(std::move(options));
+}
+
+void CrashReportJobFixture::StartService(
+    tools::ReceivingService::Options options) {
+  options.port = LOOPBACK_PORT;
+  options.out_dir = temp_.path() + "/received";
+  service_ = std::make_unique<tools::ReceivingService>(std::move(options));
+  ASSERT_TRUE(service_->Start());
+}
+
+std::string CrashReportJobFixture::Argument(
+    const std::string& members,
+    const std::string& common_info) const {
+  const std::string json = R"({"work_dir":")" + work_dir_ +
+                           R"(","log_level":2,"log_dest":1,)"
+                           R"("common_info":")" +
+                           common_info + "\"," + members + "}";
+  return base::utils::Base64Encode(json);
+}
+
+void CrashReportJobFixture::Run(const std::string& members,
+                                const std::string& common_info) const {
+  ASSERT_EQ(RunProcess(CRASHREPORT_EXE, {Argument(members, common_info)}), 0);
+}
+
+std::vector<std::string> CrashReportJobFixture::JobLog() const {
+  std::vector<std::string> lines;
+  for (const std::string& line : LogLines(base::utils::ReadFileToString(
+           base::utils::Path(process_dir() + "/telvane.log")))) {
+    if (line.find(" crash_report") != std::string::npos)
+      lines.push_back(ShowRoot(line, dumps_dir()));
+  }
+  return lines;
+}
+
+std::vector<std::string> CrashReportJobFixture::Events() const {
+  std::vector<std::string> events;
+  for (const std::string& text : service_->telemetry_events()) {
+    const base::JsonValue event = base::JsonValue::Parse(text);
+    EXPECT_EQ(event.GetString("component"), "crash_plugin") << text;
+    EXPECT_TRUE(std::regex_match(event.GetString("loc").value_or(""),
+                                 std::regex(R"(crash_report\w*\.cc:\d+)")))
+        << text;
+    EXPECT_EQ(event.GetString("app_id"), "game-7") << text;
+    EXPECT_EQ(event.GetString("telemetry_version"), "2.40.0.9") << text;
+    EXPECT_EQ(event.GetString("client_type"), "Windows") << text;
+    EXPECT_EQ(event.GetString("device_id").value_or("").size(), 32u) << text;
+    EXPECT_TRUE(std::regex_match(
+        event.GetString("@timestamp").value_or(""),
+        std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+        << text;
+    events.push_back(ShowRoot(event.GetString("event").value_or("?") + ": " +
+                                  event.GetString("result").value_or("?"),
+                              dumps_dir()));
+  }
+  return events;
+}
+
+std::vector<std::string> CrashReportJobFixture::ProcessDirFiles() const {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(process_dir()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string CrashReportJobFixture::AddFile(const std::string& name,
+                                           const std::string& content) const {
+  const fs::path path = fs::path(dumps_dir()) / name;
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+  return path.string();
+}
+
+// static
+std::string CrashReportJobFixture::Received(
+    const tools::ReceivedUpload& upload) {
+  return upload.stored.empty()
+             ? "<no dump>"
+             : base::utils::ReadFileToString(base::utils::Path(upload.stored));
+}
+
+// static
+base::JsonValue CrashReportJobFixture::PluginData(
+    const tools::ReceivedUpload& upload) {
+  return *base::JsonValue::Parse(upload.body)
+              .Elements()
+              .at(0)
+              .GetValue("uploadContent")
+              ->GetValue("PluginData");
+}
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+}  // namespace test

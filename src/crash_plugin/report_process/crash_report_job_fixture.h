@@ -1,0 +1,74 @@
+#ifndef CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_JOB_FIXTURE_H_
+#define CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_JOB_FIXTURE_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/json/json_value.h"
+#include "gtest/gtest.h"
+#include "test/scoped_temp_dir.h"
+#include "tools/receiving_service/receiving_service.h"
+
+namespace test {
+
+// Runs the real crashreport executable, built to send to the loopback port,
+// against the local receiving service, in a temporary directory: the dumps
+// under dumps_dir(), the work directory beside them.
+class CrashReportJobFixture : public ::testing::Test {
+ protected:
+  // Starts the service with the given upload answer.
+  void StartService(const std::string& upload_answer);
+  // Starts the service as options say; the port and the output directory
+  // are the fixture's.
+  void StartService(tools::ReceivingService::Options options);
+
+  // The launch argument with the launch configuration's members besides the
+  // work directory, the log settings and the common information, which is
+  // valid unless given.
+  std::string Argument(const std::string& members,
+                       const std::string& common_info = kCommonInfo) const;
+  // Runs crashreport with Argument(members, common_info), which must exit
+  // with 0.
+  void Run(const std::string& members,
+           const std::string& common_info = kCommonInfo) const;
+
+  // The job's lines of the process's log, "ROOT" standing for dumps_dir().
+  std::vector<std::string> JobLog() const;
+
+  // The telemetry events received, as "event: result" with "ROOT" standing
+  // for dumps_dir(). Each must be the job's, with the common fields of the
+  // process and the place in the source that raised it.
+  std::vector<std::string> Events() const;
+
+  std::string dumps_dir() const { return temp_.path() + "/dumps"; }
+  // The process's own directory inside the work directory.
+  std::string process_dir() const { return work_dir_ + "/crashreport"; }
+
+  // The names in the process's directory, sorted.
+  std::vector<std::string> ProcessDirFiles() const;
+
+  // Writes content to name below dumps_dir(), with any missing directories.
+  std::string AddFile(const std::string& name,
+                      const std::string& content) const;
+
+  // The stored dump of an upload.
+  static std::string Received(const tools::ReceivedUpload& upload);
+
+  static base::JsonValue PluginData(const tools::ReceivedUpload& upload);
+
+  // Escaped for a JSON string inside the launch argument's common_info.
+  static constexpr char kCommonInfo[] =
+      R"({\"app_id\":\"game-7\",\"area\":\"cn\",\"compile_type\":\"release\"})";
+
+  ScopedTempDir temp_;
+  std::string work_dir_ = temp_.path() + "/work";
+  std::unique_ptr<tools::ReceivingService> service_;
+};
+
+// Distinct bytes at every offset, so that a copy from the wrong offset shows.
+std::string Pattern(size_t size);
+
+}  // namespace test
+
+#endif  // CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_JOB_FIXTURE_H_
