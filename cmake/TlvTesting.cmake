@@ -1,16 +1,23 @@
-# tlv_add_test(NAME SOURCES src... LIBS lib... [RESOURCE_LOCK name])
+# tlv_add_test(NAME SOURCES src... LIBS lib... [RESOURCE_LOCK name]
+#              [LOOPBACK_SERVER])
 # Builds one GoogleTest executable and registers its tests with CTest. Tests
 # that share a RESOURCE_LOCK (a fixed port, say) never run at the same time.
+# LOOPBACK_SERVER: CTest starts the loopback HTTP server (test/loopback_server)
+# before the tests and names it to them (test/loopback_server.h).
 if(TLV_BUILD_TESTS)
   enable_testing()
   include(GoogleTest)
 endif()
 
+# Where the running loopback server keeps its address and what it received.
+set(TLV_LOOPBACK_SERVER_DIR "${CMAKE_BINARY_DIR}/loopback_server")
+
 function(tlv_add_test name)
   if(NOT TLV_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "LOOPBACK_SERVER" "RESOURCE_LOCK" "SOURCES;LIBS"
+                        ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   # Loopback requests must not go to a proxy that the machine's
@@ -18,6 +25,12 @@ function(tlv_add_test name)
   set(properties ENVIRONMENT "no_proxy=127.0.0.1,localhost")
   if(ARG_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+  if(ARG_LOOPBACK_SERVER)
+    list(APPEND properties
+         FIXTURES_REQUIRED loopback_server
+         ENVIRONMENT_MODIFICATION
+         "TLV_LOOPBACK_SERVER=set:${TLV_LOOPBACK_SERVER_DIR}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        PROPERTIES ${properties})

@@ -39,7 +39,14 @@ std::string ReadLog() {
     registry.GetLogger()->SetFormatter(std::make_unique<CallFormatter>());
     return log;
   }();
-  return base::utils::ReadFileToString(path);
+  std::string log = base::utils::ReadFileToString(path);
+  // The file sink appends in text mode, which ends lines with CRLF on
+  // Windows.
+  for (size_t i = log.find("\r\n"); i != std::string::npos;
+       i = log.find("\r\n", i)) {
+    log.erase(i, 1);
+  }
+  return log;
 }
 
 }  // namespace
