@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <winioctl.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -18,6 +16,7 @@
 
 #include "base/utils/file.h"
 #include "gtest/gtest.h"
+#include "test/file_setup.h"
 #include "test/scoped_temp_dir.h"
 
 namespace base::utils {
@@ -30,8 +29,7 @@ constexpr uint32_t kKindBits = kAttributeDirectory | kAttributeReparsePoint;
 constexpr char kNoLinks[] =
     "this system does not let the test make symbolic links";
 
-// The platform's own calls, which the tests use to set up what the code
-// under test must find.
+// Links made with the platform's own calls.
 #if defined(_WIN32)
 
 // False when the system does not make the link: Windows without Developer
@@ -96,82 +94,12 @@ bool MakeJunction(const Path& target, const Path& link) {
   return made;
 }
 
-FILETIME ToFileTime(int64_t seconds, int64_t nanoseconds) {
-  const uint64_t value = kFileTimeEpochToUnixEpoch +
-                         static_cast<uint64_t>(seconds) * 10'000'000 +
-                         static_cast<uint64_t>(nanoseconds) / 100;
-  return {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
-}
-
-void SetFileTimes(const Path& path,
-                  int64_t access_seconds,
-                  int64_t access_nanoseconds,
-                  int64_t write_seconds,
-                  int64_t write_nanoseconds) {
-  const HANDLE file =
-      CreateFileW(path.value().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  const FILETIME access = ToFileTime(access_seconds, access_nanoseconds);
-  const FILETIME write = ToFileTime(write_seconds, write_nanoseconds);
-  EXPECT_TRUE(SetFileTime(file, nullptr, &access, &write));
-  CloseHandle(file);
-}
-
-// False when the file system refuses a file of that size.
-bool MakeSparseFile(const Path& path, int64_t size, const std::string& tail) {
-  const HANDLE file =
-      CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    ADD_FAILURE() << "CreateFileW " << path.ToUtf8();
-    return false;
-  }
-  // Without the sparse flag NTFS would write zeros up to the tail.
-  DWORD returned = 0;
-  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned,
-                  nullptr);
-  LARGE_INTEGER position;
-  position.QuadPart = size - static_cast<int64_t>(tail.size());
-  DWORD written = 0;
-  const bool made =
-      SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
-      WriteFile(file, tail.data(), static_cast<DWORD>(tail.size()), &written,
-                nullptr) &&
-      written == tail.size();
-  CloseHandle(file);
-  return made;
-}
-
 #else
 
 bool MakeSymbolicLink(const Path& target, const Path& link) {
   const bool made =
       symlink(target.ToUtf8().c_str(), link.ToUtf8().c_str()) == 0;
   EXPECT_TRUE(made) << link.ToUtf8();
-  return made;
-}
-
-void SetFileTimes(const Path& path,
-                  int64_t access_seconds,
-                  int64_t access_nanoseconds,
-                  int64_t write_seconds,
-                  int64_t write_nanoseconds) {
-  const timespec times[2] = {{access_seconds, access_nanoseconds},
-                             {write_seconds, write_nanoseconds}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.ToUtf8().c_str(), times, 0), 0);
-}
-
-bool MakeSparseFile(const Path& path, int64_t size, const std::string& tail) {
-  const int fd = open(path.ToUtf8().c_str(), O_CREAT | O_WRONLY, 0644);
-  if (fd < 0) {
-    ADD_FAILURE() << "open " << path.ToUtf8();
-    return false;
-  }
-  const bool made = ftruncate(fd, size) == 0 &&
-                    pwrite(fd, tail.data(), tail.size(), size - tail.size()) ==
-                        static_cast<ssize_t>(tail.size());
-  close(fd);
   return made;
 }
 
@@ -366,7 +294,8 @@ TEST_F(FileUtilTest, GetFileInfoTimesInWholeMicroseconds) {
   const Path path = At("file");
   WriteFile(path, "x");
   // 2023-11-14T22:13:20.123456789Z written and read.
-  SetFileTimes(path, 1'700'000'000, 123'456'789, 1'700'000'001, 987'654'321);
+  test::SetFileTimes(path, 1'700'000'000, 123'456'789, 1'700'000'001,
+                     987'654'321);
   const std::optional<FileInfo> info = GetFileInfo(path);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->last_access.ticks(), 17'000'000'001'234'560);
@@ -476,7 +405,7 @@ TEST_F(FileUtilTest, CopyFileFromAbove4GiB) {
   constexpr size_t kTail = 10'485'760;
   const std::string tail = Pattern(kTail);
   const Path source = At("sparse");
-  if (!MakeSparseFile(source, kSize, tail)) {
+  if (!test::MakeSparseFile(source, kSize, tail)) {
     GTEST_SKIP() << "the file system refuses a 5 GiB sparse file";
   }
   EXPECT_TRUE(CopyFileFrom(source, At("tail"), kSize - kTail));
