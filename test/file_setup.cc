@@ -101,4 +101,13 @@ bool MakeSparseFile(const base::utils::Path& path,
 
 #endif
 
+std::string ReadTextFile(const base::utils::Path& path) {
+  std::string text = base::utils::ReadFileToString(path);
+  for (size_t i = text.find("\r\n"); i != std::string::npos;
+       i = text.find("\r\n", i)) {
+    text.erase(i, 1);
+  }
+  return text;
+}
+
 }  // namespace test

@@ -27,6 +27,10 @@ bool MakeSparseFile(const base::utils::Path& path,
                     int64_t size,
                     const std::string& tail);
 
+// The content of a file written in text mode, as the log file is, with the
+// line ends the C library wrote there (CRLF on Windows) read back as "\n".
+std::string ReadTextFile(const base::utils::Path& path);
+
 }  // namespace test
 
 #endif  // TEST_FILE_SETUP_H_

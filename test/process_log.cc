@@ -8,7 +8,7 @@
 #include "base/logging/formatter.h"
 #include "base/logging/logging.h"
 #include "base/utils/file_path.h"
-#include "base/utils/file_util.h"
+#include "test/file_setup.h"
 #include "test/scoped_temp_dir.h"
 
 namespace test {
@@ -39,14 +39,7 @@ std::string ReadLog() {
     registry.GetLogger()->SetFormatter(std::make_unique<CallFormatter>());
     return log;
   }();
-  std::string log = base::utils::ReadFileToString(path);
-  // The file sink appends in text mode, which ends lines with CRLF on
-  // Windows.
-  for (size_t i = log.find("\r\n"); i != std::string::npos;
-       i = log.find("\r\n", i)) {
-    log.erase(i, 1);
-  }
-  return log;
+  return ReadTextFile(path);
 }
 
 }  // namespace
