@@ -16,6 +16,11 @@ endif()
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+# minizip calls zlib, which its pkg-config file names only for a shared
+# link. A static one (Windows) needs zlib's archive after minizip's, and
+# only a plain path beside minizip's own keeps that order on the link line.
+set_property(TARGET PkgConfig::MINIZIP APPEND PROPERTY
+  INTERFACE_LINK_LIBRARIES "${ZLIB_LIBRARIES}")
 
 if(TLV_BUILD_TESTS)
   find_package(GTest REQUIRED)
