@@ -1,20 +1,43 @@
 # tlv_add_test(NAME SOURCES src... LIBS lib... [RESOURCE_LOCK name]
-#              [SLOW filter])
+#              [SLOW filter] [LOOPBACK_SERVER])
 # Builds one GoogleTest executable and registers its tests with CTest. Tests
 # that share a RESOURCE_LOCK (a fixed port, say) never run at the same time.
 # The tests that the GoogleTest filter SLOW selects carry the CTest label
 # "slow": they run in the normal build, and sanitizer builds, many times
 # slower, leave them out (ctest -LE slow).
+# LOOPBACK_SERVER: CTest starts the loopback HTTP server (test/loopback_server)
+# before the tests and names it to them (test/loopback_server.h).
+# A cross build runs them with CMAKE_CROSSCOMPILING_EMULATOR (Wine).
 if(TLV_BUILD_TESTS)
   enable_testing()
   include(GoogleTest)
 endif()
 
+# Where the running loopback server keeps its address and what it received.
+set(TLV_LOOPBACK_SERVER_DIR "${CMAKE_BINARY_DIR}/loopback_server")
+
+# The tests a Windows build makes: those whose test support runs on Windows.
+# Tests that start child processes (the crashreport executable, Info-ZIP's
+# unzip) or serve HTTP in their own process (cpp-httplib) are the Linux
+# build's; every library is still compiled.
+set(TLV_WINDOWS_TESTS
+  base_database_test
+  base_json_test
+  base_logging_test
+  base_net_test
+  base_sys_info_test
+  base_thread_test
+  base_utils_test
+  base_zip_test
+  logging_registry_test
+  report_process_test)
+
 function(tlv_add_test name)
-  if(NOT TLV_BUILD_TESTS)
+  if(NOT TLV_BUILD_TESTS OR (WIN32 AND NOT name IN_LIST TLV_WINDOWS_TESTS))
     return()
   endif()
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;SLOW" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW"
+                        "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   # Loopback requests must not go to a proxy that the machine's
@@ -22,6 +45,12 @@ function(tlv_add_test name)
   set(properties ENVIRONMENT "no_proxy=127.0.0.1,localhost")
   if(ARG_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+  if(ARG_LOOPBACK_SERVER)
+    list(APPEND properties
+         FIXTURES_REQUIRED loopback_server
+         ENVIRONMENT_MODIFICATION
+         "TLV_LOOPBACK_SERVER=set:${TLV_LOOPBACK_SERVER_DIR}")
   endif()
   if(ARG_SLOW)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST

@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies on a Debian 12 machine, as root.
+# With --windows, what the Windows cross build needs instead: the MinGW-w64
+# cross compiler with the posix thread model (std::thread and std::mutex
+# need it), Wine to run the tests, and what scripts/build-windows-deps.sh
+# builds the libraries with (tclsh generates SQLite's amalgamation).
 # Idempotent: packages that are already installed are skipped, so a second
 # run on the same machine costs a few dpkg queries.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config clang-format
-  clang libclang-rt-14-dev
-  libfmt-dev libmbedtls-dev zlib1g-dev libminizip-dev libsqlite3-dev
-  libcurl4-openssl-dev libgtest-dev libgmock-dev libcpp-httplib-dev
-  libssl-dev unzip
-)
+windows=
+[ "${1:-}" = --windows ] && windows=1
+
+if [ -n "$windows" ]; then
+  packages=(
+    g++-mingw-w64-x86-64-posix wine64
+    build-essential cmake ninja-build pkg-config googletest tcl xz-utils bzip2
+  )
+else
+  packages=(
+    build-essential cmake ninja-build pkg-config clang-format
+    clang libclang-rt-14-dev
+    libfmt-dev libmbedtls-dev zlib1g-dev libminizip-dev libsqlite3-dev
+    libcurl4-openssl-dev libgtest-dev libgmock-dev libcpp-httplib-dev
+    libssl-dev unzip
+  )
+fi
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -33,7 +47,7 @@ fi
 # yyjson is packaged from Debian's next release (trixie) on; its two
 # packages depend only on libc6. They are fetched through a source list of
 # this script's own, so the machine's own sources stay on bookworm.
-if ! installed libyyjson-dev; then
+if [ -z "$windows" ] && ! installed libyyjson-dev; then
   echo "install-deps: fetching libyyjson0 and libyyjson-dev from trixie"
   apt_dir=$(mktemp -d)
   trap 'rm -rf "$apt_dir"' EXIT

@@ -8,7 +8,7 @@
 #include "base/logging/formatter.h"
 #include "base/logging/logging.h"
 #include "base/utils/file_path.h"
-#include "base/utils/file_util.h"
+#include "test/file_setup.h"
 #include "test/scoped_temp_dir.h"
 
 namespace test {
@@ -39,7 +39,7 @@ std::string ReadLog() {
     registry.GetLogger()->SetFormatter(std::make_unique<CallFormatter>());
     return log;
   }();
-  return base::utils::ReadFileToString(path);
+  return ReadTextFile(path);
 }
 
 }  // namespace

@@ -5,6 +5,25 @@
 
 namespace test {
 
+namespace {
+
+// The C library reads TZ again on tzset; an empty zone removes the
+// variable.
+void SetZone(const char* zone) {
+#if defined(_WIN32)
+  _putenv_s("TZ", zone);
+  _tzset();
+#else
+  if (*zone)
+    setenv("TZ", zone, 1);
+  else
+    unsetenv("TZ");
+  tzset();
+#endif
+}
+
+}  // namespace
+
 ScopedTimeZone::ScopedTimeZone(const char* zone) {
   if (const char* current = getenv("TZ"))
     saved_ = current;
@@ -12,16 +31,11 @@ ScopedTimeZone::ScopedTimeZone(const char* zone) {
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
-  if (saved_)
-    setenv("TZ", saved_->c_str(), 1);
-  else
-    unsetenv("TZ");
-  tzset();
+  SetZone(saved_ ? saved_->c_str() : "");
 }
 
 void ScopedTimeZone::Set(const char* zone) {
-  setenv("TZ", zone, 1);
-  tzset();
+  SetZone(zone);
 }
 
 }  // namespace test

@@ -1,6 +1,7 @@
 #include "test/unzip.h"
 
 #include <sstream>
+#include <string_view>
 
 #include "gtest/gtest.h"
 
@@ -36,6 +37,35 @@ std::string ZipEntryContent(const std::string& archive,
                   << result.status;
   }
   return result.output;
+}
+
+::testing::AssertionResult ZipIsIntact(const std::string& archive) {
+  const ProcessResult result = Unzip({"-t", archive});
+  if (result.status == 0 &&
+      result.output.find("No errors detected") != std::string::npos) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "unzip -t " << archive << ": status " << result.status << "\n"
+         << result.output;
+}
+
+std::string ZipEntryTime(const std::string& archive, const std::string& name) {
+  // zipinfo's listing with -T ends each entry's line in its time as
+  // yyyymmdd.hhmmss and its name.
+  const ProcessResult result = Unzip({"-Z", "-T", archive});
+  std::istringstream lines(result.output);
+  const std::string ending = " " + name;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.ends_with(ending)) {
+      const std::string_view head(line.data(), line.size() - ending.size());
+      return std::string(head.substr(head.rfind(' ') + 1));
+    }
+  }
+  ADD_FAILURE() << "unzip -Z -T " << archive << ": no entry " << name
+                << ", status " << result.status << "\n"
+                << result.output;
+  return std::string();
 }
 
 }  // namespace test

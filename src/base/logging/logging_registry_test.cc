@@ -5,6 +5,7 @@
 #include "base/utils/file.h"
 #include "base/utils/file_util.h"
 #include "gtest/gtest.h"
+#include "test/file_setup.h"
 #include "test/scoped_temp_dir.h"
 
 namespace base::logging {
@@ -53,7 +54,7 @@ TEST(LoggerRegistryTest, ConfiguresOnceFromTheFirstInit) {
                           R"(logging_registry_test\.cc\()" +
                           std::to_string(line) + R"(\)\] written 1\n)")))
       << console;
-  EXPECT_EQ(utils::ReadFileToString(log_path), console);
+  EXPECT_EQ(test::ReadTextFile(log_path), console);
 
   // A second Init changes nothing: not the logger, its level or its sinks.
   const utils::Path other_path = utils::Path(dir.path()).Join("other.log");

@@ -12,6 +12,14 @@
 namespace base::sinks {
 namespace {
 
+// The file sink writes in text mode ("w", "a"), where Windows' C library
+// ends each line with CRLF.
+#if defined(_WIN32)
+constexpr char kFileLineEnd[] = "\r\n";
+#else
+constexpr char kFileLineEnd[] = "\n";
+#endif
+
 std::shared_ptr<const logging::LogBuffer> MakeLine(std::string_view text) {
   auto line = std::make_shared<logging::LogBuffer>();
   line->append(text);
@@ -35,9 +43,10 @@ TEST_F(FileSinkTest, EmptiesTheFileThenAppendsEachLine) {
 
   sink.Log(MakeLine("one\n"));
   // In the file as soon as Log returns, without a flush.
-  EXPECT_EQ(utils::ReadFileToString(log_path_), "one\n");
+  const std::string one = std::string("one") + kFileLineEnd;
+  EXPECT_EQ(utils::ReadFileToString(log_path_), one);
   sink.Log(MakeLine("two\n"));
-  EXPECT_EQ(utils::ReadFileToString(log_path_), "one\ntwo\n");
+  EXPECT_EQ(utils::ReadFileToString(log_path_), one + "two" + kFileLineEnd);
 }
 
 TEST_F(FileSinkTest, DropsLinesUntilTheFileCanBeOpened) {
@@ -49,7 +58,7 @@ TEST_F(FileSinkTest, DropsLinesUntilTheFileCanBeOpened) {
 
   ASSERT_TRUE(utils::CreateDir(subdir, /*recursive=*/false));
   sink.Log(MakeLine("kept\n"));
-  EXPECT_EQ(utils::ReadFileToString(path), "kept\n");
+  EXPECT_EQ(utils::ReadFileToString(path), std::string("kept") + kFileLineEnd);
 }
 
 TEST(ConsoleSinkTest, WritesLinesToStandardOutput) {

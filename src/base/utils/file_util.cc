@@ -14,9 +14,7 @@ constexpr size_t kChunkSize = 0x10000;
 }  // namespace
 
 int64_t FileTimeToTicks(uint64_t file_time) {
-  // 100-ns units from 1601-01-01 to 1970-01-01.
-  constexpr uint64_t kEpochDifference = 116'444'736'000'000'000;
-  return static_cast<int64_t>(file_time / 10 * 10 - kEpochDifference);
+  return static_cast<int64_t>(file_time / 10 * 10 - kFileTimeEpochToUnixEpoch);
 }
 
 bool CreateDir(const Path& path, bool recursive) {

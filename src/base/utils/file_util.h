@@ -42,6 +42,10 @@ struct DirectoryEntry {
   std::optional<FileInfo> info;
 };
 
+// 100-ns units from 1601-01-01, where Windows file times and its system clock
+// count from, to 1970-01-01, where Time counts from.
+inline constexpr uint64_t kFileTimeEpochToUnixEpoch = 116'444'736'000'000'000;
+
 // A platform file time (100-ns units since 1601-01-01 UTC) as Time ticks:
 // truncated to whole microseconds, then moved to the 1970 epoch.
 int64_t FileTimeToTicks(uint64_t file_time);

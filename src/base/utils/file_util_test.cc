@@ -1,9 +1,11 @@
 #include "base/utils/file_util.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
+#if defined(_WIN32)
+#include <windows.h>
+#include <winioctl.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -14,10 +16,94 @@
 
 #include "base/utils/file.h"
 #include "gtest/gtest.h"
+#include "test/file_setup.h"
 #include "test/scoped_temp_dir.h"
 
 namespace base::utils {
 namespace {
+
+// The attribute bits that tell a file, a directory and a link apart. Windows
+// reports others besides as it keeps them (archive, for one).
+constexpr uint32_t kKindBits = kAttributeDirectory | kAttributeReparsePoint;
+
+constexpr char kNoLinks[] =
+    "this system does not let the test make symbolic links";
+
+// Links made with the platform's own calls.
+#if defined(_WIN32)
+
+// False when the system does not make the link: Windows without Developer
+// Mode refuses the privilege, and Wine makes nothing.
+bool MakeSymbolicLink(const Path& target, const Path& link) {
+  const std::wstring target_name =
+      std::filesystem::path(target.value()).make_preferred().wstring();
+  const DWORD target_attributes = GetFileAttributesW(target.value().c_str());
+  const DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+                      (target_attributes != INVALID_FILE_ATTRIBUTES &&
+                               (target_attributes & FILE_ATTRIBUTE_DIRECTORY)
+                           ? SYMBOLIC_LINK_FLAG_DIRECTORY
+                           : 0);
+  if (!CreateSymbolicLinkW(link.value().c_str(), target_name.c_str(), flags)) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(link.value().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// False when the file system makes no junctions (Wine's does not).
+bool MakeJunction(const Path& target, const Path& link) {
+  if (!CreateDirectoryW(link.value().c_str(), nullptr)) {
+    ADD_FAILURE() << "CreateDirectoryW " << link.ToUtf8();
+    return false;
+  }
+  const HANDLE directory = CreateFileW(
+      link.value().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "CreateFileW " << link.ToUtf8();
+    return false;
+  }
+  // A mount point's reparse data (REPARSE_DATA_BUFFER of the driver kit):
+  // the target as an NT path, then an empty name to print, each ending in
+  // a NUL.
+  const std::wstring nt_target =
+      L"\\??\\" +
+      std::filesystem::path(target.value()).make_preferred().wstring();
+  const WORD target_bytes = static_cast<WORD>(nt_target.size() * 2);
+  struct {
+    DWORD tag;
+    WORD data_length;
+    WORD reserved;
+    WORD substitute_offset;
+    WORD substitute_length;
+    WORD print_offset;
+    WORD print_length;
+    wchar_t names[MAX_PATH * 2];
+  } data = {};
+  data.tag = IO_REPARSE_TAG_MOUNT_POINT;
+  data.substitute_length = target_bytes;
+  data.print_offset = target_bytes + 2;
+  nt_target.copy(data.names, nt_target.size());
+  data.data_length = 8 + target_bytes + 2 + 2;
+  DWORD returned = 0;
+  const bool made =
+      DeviceIoControl(directory, FSCTL_SET_REPARSE_POINT, &data,
+                      8 + data.data_length, nullptr, 0, &returned, nullptr);
+  CloseHandle(directory);
+  return made;
+}
+
+#else
+
+bool MakeSymbolicLink(const Path& target, const Path& link) {
+  const bool made =
+      symlink(target.ToUtf8().c_str(), link.ToUtf8().c_str()) == 0;
+  EXPECT_TRUE(made) << link.ToUtf8();
+  return made;
+}
+
+#endif
 
 // Each test works in a fresh temporary directory.
 class FileUtilTest : public ::testing::Test {
@@ -33,12 +119,8 @@ class FileUtilTest : public ::testing::Test {
   }
 
   static void MakeDir(const Path& path) {
-    ASSERT_EQ(mkdir(path.ToUtf8().c_str(), 0755), 0) << path.ToUtf8();
-  }
-
-  static void MakeLink(const Path& target, const Path& link) {
-    ASSERT_EQ(symlink(target.ToUtf8().c_str(), link.ToUtf8().c_str()), 0)
-        << link.ToUtf8();
+    ASSERT_TRUE(std::filesystem::create_directory(path.value()))
+        << path.ToUtf8();
   }
 
   // Distinct bytes at every offset, zeros included.
@@ -126,10 +208,8 @@ TEST_F(FileUtilTest, FileWritesSeeksAndReads) {
 
 TEST_F(FileUtilTest, PathExists) {
   WriteFile(At("file"), "x");
-  MakeLink(At("nowhere"), At("dangling"));
   EXPECT_TRUE(PathExists(root_));
   EXPECT_TRUE(PathExists(At("file")));
-  EXPECT_TRUE(PathExists(At("dangling")));
   EXPECT_FALSE(PathExists(At("nowhere")));
   EXPECT_FALSE(PathExists(Path()));
 }
@@ -154,19 +234,42 @@ TEST_F(FileUtilTest, CreateDir) {
 TEST_F(FileUtilTest, GetFileInfo) {
   WriteFile(At("file"), "12345");
   MakeDir(At("dir"));
-  MakeLink(At("file"), At("file_link"));
-  MakeLink(At("dir"), At("dir_link"));
-  MakeLink(At("nowhere"), At("dangling"));
+
+  const std::optional<FileInfo> file = GetFileInfo(At("file"));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->size, 5u);
+  EXPECT_EQ(file->attributes & kKindBits, 0u);
+  EXPECT_TRUE(file->IsFile());
+  const std::optional<FileInfo> dir = GetFileInfo(At("dir"));
+  ASSERT_TRUE(dir);
+  EXPECT_EQ(dir->size, 0u);
+  EXPECT_EQ(dir->attributes & kKindBits, kAttributeDirectory);
+  EXPECT_FALSE(GetFileInfo(At("nowhere")));
+#if !defined(_WIN32)
+  // Derived from the file's type where the platform keeps no attributes.
+  EXPECT_EQ(file->attributes, kAttributeNormal);
+  EXPECT_EQ(dir->attributes, kAttributeDirectory);
+#endif
+}
+
+// A link exists even without its target, is described by its target as far
+// as that exists, and names the same file as the target.
+TEST_F(FileUtilTest, SymbolicLinks) {
+  WriteFile(At("file"), "12345");
+  MakeDir(At("dir"));
+  if (!MakeSymbolicLink(At("file"), At("file_link")) ||
+      !MakeSymbolicLink(At("dir"), At("dir_link")) ||
+      !MakeSymbolicLink(At("nowhere"), At("dangling"))) {
+    GTEST_SKIP() << kNoLinks;
+  }
 
   struct Case {
     const char* name;
     uint64_t size;
-    uint32_t attributes;
+    uint32_t kind;
   };
   const std::vector<Case> cases = {
-      {"file", 5, kAttributeNormal},
-      {"dir", 0, kAttributeDirectory},
-      {"file_link", 5, kAttributeNormal | kAttributeReparsePoint},
+      {"file_link", 5, kAttributeReparsePoint},
       {"dir_link", 0, kAttributeDirectory | kAttributeReparsePoint},
   };
   for (const Case& c : cases) {
@@ -174,22 +277,25 @@ TEST_F(FileUtilTest, GetFileInfo) {
     const std::optional<FileInfo> info = GetFileInfo(At(c.name));
     ASSERT_TRUE(info);
     EXPECT_EQ(info->size, c.size);
-    EXPECT_EQ(info->attributes, c.attributes);
+    EXPECT_EQ(info->attributes & kKindBits, c.kind);
   }
+  EXPECT_TRUE(PathExists(At("dangling")));
   const std::optional<FileInfo> dangling = GetFileInfo(At("dangling"));
   ASSERT_TRUE(dangling);
   EXPECT_TRUE(dangling->IsFile());
   EXPECT_TRUE(dangling->attributes & kAttributeReparsePoint);
-  EXPECT_FALSE(GetFileInfo(At("nowhere")));
+
+  EXPECT_TRUE(IsSameFile(At("file_link"), At("file")));
+  EXPECT_TRUE(IsSameFile(At("dir_link"), At("dir")));
+  EXPECT_FALSE(IsSameFile(At("dangling"), At("nowhere")));
 }
 
 TEST_F(FileUtilTest, GetFileInfoTimesInWholeMicroseconds) {
   const Path path = At("file");
   WriteFile(path, "x");
   // 2023-11-14T22:13:20.123456789Z written and read.
-  const timespec times[2] = {{1'700'000'000, 123'456'789},
-                             {1'700'000'001, 987'654'321}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.ToUtf8().c_str(), times, 0), 0);
+  test::SetFileTimes(path, 1'700'000'000, 123'456'789, 1'700'000'001,
+                     987'654'321);
   const std::optional<FileInfo> info = GetFileInfo(path);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->last_access.ticks(), 17'000'000'001'234'560);
@@ -275,8 +381,7 @@ TEST_F(FileUtilTest, IsSameFile) {
   WriteFile(At("file"), "x");
   WriteFile(At("other"), "x");
   MakeDir(At("dir"));
-  MakeLink(At("file"), At("link"));
-  ASSERT_EQ(link(At("file").ToUtf8().c_str(), At("hard").ToUtf8().c_str()), 0);
+  std::filesystem::create_hard_link(At("file").value(), At("hard").value());
 
   struct Case {
     const char* a;
@@ -284,8 +389,8 @@ TEST_F(FileUtilTest, IsSameFile) {
     bool same;
   };
   const std::vector<Case> cases = {
-      {"file", "file", true},        {"file", "link", true},
-      {"hard", "file", true},        {"dir/../file", "file", true},
+      {"file", "file", true},        {"hard", "file", true},
+      {"dir/../file", "file", true}, {"dir", "dir/.", true},
       {"file", "other", false},      {"file", "dir", false},
       {"missing", "missing", false},
   };
@@ -296,22 +401,12 @@ TEST_F(FileUtilTest, IsSameFile) {
 }
 
 TEST_F(FileUtilTest, CopyFileFromAbove4GiB) {
-  constexpr off_t kSize = 5ll << 30;
+  constexpr int64_t kSize = 5ll << 30;
   constexpr size_t kTail = 10'485'760;
   const std::string tail = Pattern(kTail);
   const Path source = At("sparse");
-  {
-    const int fd = open(source.ToUtf8().c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    const bool sparse = ftruncate(fd, kSize) == 0;
-    const bool written =
-        sparse && pwrite(fd, tail.data(), tail.size(), kSize - kTail) ==
-                      static_cast<ssize_t>(kTail);
-    close(fd);
-    if (!sparse) {
-      GTEST_SKIP() << "the file system refuses a 5 GiB sparse file";
-    }
-    ASSERT_TRUE(written);
+  if (!test::MakeSparseFile(source, kSize, tail)) {
+    GTEST_SKIP() << "the file system refuses a 5 GiB sparse file";
   }
   EXPECT_TRUE(CopyFileFrom(source, At("tail"), kSize - kTail));
   EXPECT_TRUE(ReadFileToString(At("tail")) == tail);
@@ -443,8 +538,10 @@ TEST_F(DirectoryWalkerTest, InvalidPatternMakesAnEmptyWalk) {
 
 TEST_F(DirectoryWalkerTest, LinkedDirectoriesAreNotEntered) {
   // A cycle back to the root, and a linked file that is still reported.
-  MakeLink(root_, At("two/deep/loop"));
-  MakeLink(At("one/c.dmp"), At("linked.dmp"));
+  if (!MakeSymbolicLink(root_, At("two/deep/loop")) ||
+      !MakeSymbolicLink(At("one/c.dmp"), At("linked.dmp"))) {
+    GTEST_SKIP() << kNoLinks;
+  }
 
   DirectoryWalker files(root_, true, DirectoryWalker::kFiles, L"\\.dmp$");
   std::vector<std::wstring> names;
@@ -460,6 +557,7 @@ TEST_F(DirectoryWalkerTest, LinkedDirectoriesAreNotEntered) {
   EXPECT_EQ(Walk(directories), std::vector<Path>{At("two/deep/loop")});
 }
 
+#if !defined(_WIN32)
 // A FIFO is not a file: opening it would wait for a writer. Names that are
 // not UTF-8 keep their bytes, so what is found can be opened.
 TEST_F(DirectoryWalkerTest, TakesNoFifoAndKeepsNamesThatAreNotUtf8) {
@@ -483,6 +581,35 @@ TEST_F(DirectoryWalkerTest, TakesNoFifoAndKeepsNamesThatAreNotUtf8) {
                                       "d.dmp", "e.dmp"}));
   EXPECT_TRUE(GetFileInfo(At("pipe.dmp"))->IsDevice());
 }
+#endif
+
+#if defined(_WIN32)
+// A junction is Windows' other link to a directory, made without privileges.
+TEST_F(DirectoryWalkerTest, JunctionsAreNotEntered) {
+  const Path junction = At("two/deep/junction");
+  if (!MakeJunction(root_, junction)) {
+    GTEST_SKIP() << "this file system makes no junctions";
+  }
+  const std::optional<FileInfo> info = GetFileInfo(junction);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->attributes & kKindBits,
+            kAttributeDirectory | kAttributeReparsePoint);
+  EXPECT_TRUE(IsSameFile(junction, root_));
+
+  DirectoryWalker files(root_, true, DirectoryWalker::kFiles, L"\\.dmp$");
+  std::vector<std::wstring> names;
+  for (const Path& path : Walk(files)) {
+    names.push_back(path.FileName());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"a.dmp", L"c.dmp", L"d.dmp",
+                                              L"e.dmp"}));
+
+  DirectoryWalker directories(root_, true, DirectoryWalker::kDirectories,
+                              L"junction");
+  EXPECT_EQ(Walk(directories), std::vector<Path>{junction});
+}
+#endif
 
 }  // namespace
 }  // namespace base::utils

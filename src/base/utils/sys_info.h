@@ -35,7 +35,14 @@ std::string GetCpuArchitecture();
 std::string GetRomName();
 bool IsRooted();
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The value value_name of the key key_path below HKEY_LOCAL_MACHINE, read as
+// wide text whatever its registry type: its characters up to the first NUL,
+// or to the end of the data when it holds none. Empty when the key or the
+// value cannot be read.
+std::string ReadRegistryString(const wchar_t* key_path,
+                               const wchar_t* value_name);
+#else
 namespace internal {
 
 // "major.minor.build" from the first three dot-separated numbers of a kernel

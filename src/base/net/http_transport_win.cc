@@ -1,0 +1,308 @@
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "base/logging/logging.h"
+#include "base/net/http_transport.h"
+#include "base/utils/string_util.h"
+
+namespace base::net {
+
+namespace {
+
+// The body stream sees reads of this size.
+constexpr int64_t kChunkSize = 32768;
+// Steps in which the response body is read.
+constexpr DWORD kResponseChunkSize = 4096;
+// The largest body WinHttpSendRequest can announce in its 32-bit total length.
+constexpr int64_t kLargestAnnouncedBody = 0xFFFFFFFF;
+
+// "<step>: <message> (0x<code>)".
+std::string ErrorText(const char* step, const char* message, DWORD code) {
+  return utils::StringPrintf("%s: %s (0x%lx)", step, message,
+                             static_cast<unsigned long>(code));
+}
+
+// The error text of the call step, which has just failed, from the thread's
+// last error. WinHTTP's own codes have their messages in winhttp.dll, not in
+// the system's table, so the lookup searches both.
+std::string LastErrorText(const char* step) {
+  const DWORD code = GetLastError();
+  char message[256];
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
+          FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      GetModuleHandleW(L"winhttp.dll"), code, 0, message, sizeof(message),
+      nullptr);
+  if (length == 0) {
+    return utils::StringPrintf("%s: error 0x%lx while retrieving error 0x%lx",
+                               step, static_cast<unsigned long>(GetLastError()),
+                               static_cast<unsigned long>(code));
+  }
+  // FORMAT_MESSAGE_MAX_WIDTH_MASK turns the message's closing line break into
+  // a space.
+  if (message[length - 1] == ' ') {
+    --length;
+  }
+  message[length] = '\0';
+  return ErrorText(step, message, code);
+}
+
+struct HInternetCloser {
+  void operator()(HINTERNET handle) const {
+    if (!WinHttpCloseHandle(handle)) {
+      TLV_LOG(logging::kError, "{}", LastErrorText("WinHttpCloseHandle"));
+    }
+  }
+};
+using ScopedHInternet = std::unique_ptr<void, HInternetCloser>;
+
+// WinHTTP takes milliseconds in an int; a longer limit is as good as none.
+int TimeoutMilliseconds(int64_t seconds) {
+  return static_cast<int>(
+      std::clamp<int64_t>(seconds, INT_MIN / 1000, INT_MAX / 1000) * 1000);
+}
+
+using ChunkBuffers = std::array<std::array<char, kChunkSize>, 2>;
+
+// Pulls the body chunk by chunk and holds it to the announced length. The
+// chunk after the current one is read before the current one is written:
+// only so does a stream that yields more than announced fail before the
+// server has the whole announced body, which it would take for a complete
+// request. A stream that yields fewer bytes fails too, where WinHTTP would
+// otherwise wait for bytes that never come.
+class BodyReader final {
+ public:
+  BodyReader(HTTPBodyStream& body,
+             int64_t content_length,
+             ChunkBuffers& buffers)
+      : body_(body), content_length_(content_length), buffers_(buffers) {}
+  BodyReader(const BodyReader&) = delete;
+  BodyReader& operator=(const BodyReader&) = delete;
+
+  // Reads the first chunk. For an empty body this is the stream's only read.
+  bool Start() { return ReadChunk_(current_); }
+  // Reads the chunk after the current one, which stays as it is.
+  bool ReadAhead() { return ReadChunk_(1 - current_); }
+  // Makes the chunk read ahead the current one.
+  void Next() { current_ = 1 - current_; }
+
+  const char* chunk() const { return buffers_[current_].data(); }
+  // 0 once the stream has ended.
+  DWORD chunk_size() const { return sizes_[current_]; }
+  // Empty unless the stream failed.
+  const std::string& error() const { return error_; }
+
+ private:
+  bool ReadChunk_(size_t index) {
+    const int64_t count =
+        body_.ReadWithProgress(buffers_[index].data(), kChunkSize);
+    std::string problem;
+    if (count < 0) {
+      problem = "the body stream cannot be read";
+    } else if (count == 0 && total_read_ < content_length_) {
+      problem =
+          utils::StringPrintf("the body stream ended after %lld of %lld bytes",
+                              static_cast<long long>(total_read_),
+                              static_cast<long long>(content_length_));
+    } else if (count > content_length_ - total_read_) {
+      problem = utils::StringPrintf(
+          "the body stream yields more than the %lld bytes announced",
+          static_cast<long long>(content_length_));
+    } else {
+      total_read_ += count;
+      sizes_[index] = static_cast<DWORD>(count);
+      return true;
+    }
+    // The system's code for data that cannot be read.
+    error_ = ErrorText("ReadWithProgress", problem.c_str(), ERROR_READ_FAULT);
+    return false;
+  }
+
+  HTTPBodyStream& body_;
+  const int64_t content_length_;
+  ChunkBuffers& buffers_;
+  std::array<DWORD, 2> sizes_ = {};
+  size_t current_ = 0;
+  int64_t total_read_ = 0;
+  std::string error_;
+};
+
+// Drives WinHTTP synchronously, with a session, a connection and a request
+// of its own for every attempt.
+class HTTPTransportWin final : public HTTPTransport {
+ private:
+  bool ExecuteSynchronously(std::string& response) override;
+
+  // The two buffers every chunk of the body passes through.
+  ChunkBuffers buffers_;
+};
+
+bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
+  const auto fail = [&response](const std::string& text) {
+    TLV_LOG(logging::kError, "{}", text);
+    response.append(text);
+    return false;
+  };
+
+  // A fresh session per attempt, so a retry never reuses a connection that
+  // the server may have half-closed after the failure. Handles close in
+  // reverse: the request, the connection, then the session.
+  const ScopedHInternet session(
+      WinHttpOpen(L"WinHTTP", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) {
+    return fail(LastErrorText("WinHttpOpen"));
+  }
+  if (!WinHttpSetTimeouts(session.get(), TimeoutMilliseconds(resolve_timeout()),
+                          TimeoutMilliseconds(connect_timeout()),
+                          TimeoutMilliseconds(send_timeout()),
+                          TimeoutMilliseconds(receive_timeout()))) {
+    return fail(LastErrorText("WinHttpSetTimeouts"));
+  }
+
+  // Only WinHttpCrackUrl's failure is logged with the url: the others happen
+  // at an address that cracked cleanly.
+  const std::wstring url = utils::Utf8ToWide(this->url());
+  URL_COMPONENTS components = {};
+  components.dwStructSize = sizeof(components);
+  components.dwHostNameLength = 1;
+  components.dwUrlPathLength = 1;
+  components.dwExtraInfoLength = 1;
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &components)) {
+    const std::string text = LastErrorText("WinHttpCrackUrl");
+    TLV_LOG(logging::kError, "{} url:  {}", text, this->url());
+    response.append(text);
+    return false;
+  }
+  const std::wstring host(components.lpszHostName, components.dwHostNameLength);
+  // The query is requested, a fragment stays with the client.
+  const std::wstring_view extra_info(components.lpszExtraInfo,
+                                     components.dwExtraInfoLength);
+  const std::wstring object =
+      std::wstring(components.lpszUrlPath, components.dwUrlPathLength)
+          .append(extra_info.substr(0, extra_info.find(L'#')));
+
+  const ScopedHInternet connection(
+      WinHttpConnect(session.get(), host.c_str(), components.nPort, 0));
+  if (!connection) {
+    return fail(LastErrorText("WinHttpConnect"));
+  }
+  const std::wstring method = utils::Utf8ToWide(HTTPMethodText(this->method()));
+  const ScopedHInternet request(WinHttpOpenRequest(
+      connection.get(), method.c_str(), object.c_str(), nullptr,
+      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+      components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+  if (!request) {
+    return fail(LastErrorText("WinHttpOpenRequest"));
+  }
+
+  HTTPBodyStream& body = *this->body();
+  body.Reset();
+
+  for (const auto& [name, value] : headers()) {
+    const std::wstring line =
+        utils::Utf8ToWide(name) + L": " + utils::Utf8ToWide(value) + L"\r\n";
+    if (!WinHttpAddRequestHeaders(request.get(), line.c_str(),
+                                  static_cast<DWORD>(line.size()),
+                                  WINHTTP_ADDREQ_FLAG_ADD)) {
+      return fail(LastErrorText("WinHttpAddRequestHeaders"));
+    }
+  }
+
+  const int64_t content_length = body.Size();
+  TLV_LOG(logging::kInfo, "content_length = {}", content_length);
+  // WinHTTP would announce the length cut to 32 bits and then refuse the
+  // rest of the body, or the server would take a prefix for the request.
+  if (content_length < 0 || content_length > kLargestAnnouncedBody) {
+    return fail(ErrorText(
+        "WinHttpSendRequest",
+        utils::StringPrintf("a body of %lld bytes cannot be announced in a "
+                            "32-bit length",
+                            static_cast<long long>(content_length))
+            .c_str(),
+        ERROR_ARITHMETIC_OVERFLOW));
+  }
+
+  // The first chunk is read before anything is sent, so a body that cannot
+  // be read at all fails without a request on the wire.
+  BodyReader reader(body, content_length, buffers_);
+  if (!reader.Start()) {
+    return fail(reader.error());
+  }
+  // The body is announced by its exact length, from which WinHTTP writes
+  // Content-Length; it is never sent chunked.
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                          WINHTTP_NO_REQUEST_DATA, 0,
+                          static_cast<DWORD>(content_length), 0)) {
+    return fail(LastErrorText("WinHttpSendRequest"));
+  }
+  uint64_t total_written = 0;
+  std::string write_error;
+  while (reader.chunk_size() != 0) {
+    if (!reader.ReadAhead()) {
+      write_error = reader.error();
+      break;
+    }
+    DWORD written = 0;
+    if (!WinHttpWriteData(request.get(), reader.chunk(), reader.chunk_size(),
+                          &written)) {
+      write_error = LastErrorText("WinHttpWriteData");
+      break;
+    }
+    total_written += written;
+    reader.Next();
+  }
+  TLV_LOG(logging::kInfo, "total_written = {}", total_written);
+  if (!write_error.empty()) {
+    return fail(write_error);
+  }
+
+  if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+    return fail(LastErrorText("WinHttpReceiveResponse"));
+  }
+  DWORD status = 0;
+  DWORD status_size = sizeof(status);
+  if (!WinHttpQueryHeaders(
+          request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+          WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+          WINHTTP_NO_HEADER_INDEX)) {
+    return fail(LastErrorText("WinHttpQueryHeaders"));
+  }
+  // 204 and redirects fail too: the caller expects an answer in the body.
+  if (status < 200 || status > 203) {
+    TLV_LOG(logging::kError, "HTTP status {}", status);
+    response.append(utils::StringPrintf("HTTP status %lu",
+                                        static_cast<unsigned long>(status)));
+    return false;
+  }
+
+  // The body goes to response only once it is whole, so a failed read
+  // leaves the earlier attempts' error texts in place, with this one added.
+  std::string received;
+  char buffer[kResponseChunkSize];
+  DWORD read = 0;
+  do {
+    if (!WinHttpReadData(request.get(), buffer, sizeof(buffer), &read)) {
+      return fail(LastErrorText("WinHttpReadData"));
+    }
+    received.append(buffer, read);
+  } while (read > 0);
+  response = std::move(received);
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<HTTPTransport> HTTPTransport::Create() {
+  return std::make_shared<HTTPTransportWin>();
+}
+
+}  // namespace base::net

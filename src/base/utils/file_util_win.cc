@@ -1,0 +1,166 @@
+#include "base/utils/file_util.h"
+
+#include <windows.h>
+
+#include <iterator>
+#include <utility>
+
+namespace base::utils {
+
+namespace {
+
+static_assert(kAttributeReadOnly == FILE_ATTRIBUTE_READONLY);
+static_assert(kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(kAttributeNormal == FILE_ATTRIBUTE_NORMAL);
+static_assert(kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
+
+// A handle that Close releases, where INVALID_HANDLE_VALUE means none, as
+// FindFirstFileW and CreateFileW return it.
+template <BOOL(WINAPI* Close)(HANDLE)>
+class ScopedHandle final {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ~ScopedHandle() {
+    if (is_valid()) {
+      Close(handle_);
+    }
+  }
+
+  bool is_valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  const HANDLE handle_;
+};
+
+using ScopedFindHandle = ScopedHandle<FindClose>;
+using ScopedFileHandle = ScopedHandle<CloseHandle>;
+
+Time TimeFromFileTime(const FILETIME& time) {
+  return Time::FromTicks(FileTimeToTicks(
+      (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime));
+}
+
+// WIN32_FILE_ATTRIBUTE_DATA, WIN32_FIND_DATAW and BY_HANDLE_FILE_INFORMATION
+// name these members alike.
+template <typename Data>
+FileInfo InfoFromData(const Data& data) {
+  FileInfo info;
+  info.size =
+      (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info.last_write = TimeFromFileTime(data.ftLastWriteTime);
+  info.creation = TimeFromFileTime(data.ftCreationTime);
+  info.last_access = TimeFromFileTime(data.ftLastAccessTime);
+  info.attributes = data.dwFileAttributes;
+  return info;
+}
+
+// What the file system says about the file or directory path names, links
+// followed. Opening for attributes only, sharing everything, disturbs no
+// other user of the file; backup semantics make directories open too.
+std::optional<BY_HANDLE_FILE_INFORMATION> QueryFollowingLinks(
+    const Path& path) {
+  const ScopedFileHandle file(
+      CreateFileW(path.value().c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file.is_valid() ||
+      !GetFileInformationByHandle(file.get(), &information)) {
+    return std::nullopt;
+  }
+  return information;
+}
+
+// A symbolic link or junction is described by its target, marked as a link,
+// as on other platforms: an upload announces the target's size, and the
+// walker sees a linked directory as a directory it must not enter. A link
+// whose target cannot be opened still exists and is described by itself, and
+// anything else by info as given.
+FileInfo FollowLink(const Path& path, const FileInfo& info) {
+  if (!(info.attributes & kAttributeReparsePoint)) {
+    return info;
+  }
+  const std::optional<BY_HANDLE_FILE_INFORMATION> target =
+      QueryFollowingLinks(path);
+  if (!target) {
+    return info;
+  }
+  FileInfo followed = InfoFromData(*target);
+  followed.attributes |= kAttributeReparsePoint;
+  return followed;
+}
+
+}  // namespace
+
+namespace internal {
+
+bool CreateSingleDirectory(const Path& path) {
+  return CreateDirectoryW(path.value().c_str(), nullptr);
+}
+
+}  // namespace internal
+
+// GetFileAttributesW describes a link itself, so a dangling one exists.
+bool PathExists(const Path& path) {
+  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<FileInfo> GetFileInfo(const Path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.value().c_str(), GetFileExInfoStandard,
+                            &data)) {
+    return std::nullopt;
+  }
+  return FollowLink(path, InfoFromData(data));
+}
+
+// The volume serial number and the file index name one file or directory
+// for as long as it is open; both handles are open while they are compared.
+bool IsSameFile(const Path& a, const Path& b) {
+  const std::optional<BY_HANDLE_FILE_INFORMATION> first =
+      QueryFollowingLinks(a);
+  const std::optional<BY_HANDLE_FILE_INFORMATION> second =
+      QueryFollowingLinks(b);
+  return first && second &&
+         first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
+         first->nFileIndexHigh == second->nFileIndexHigh &&
+         first->nFileIndexLow == second->nFileIndexLow;
+}
+
+bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
+  WIN32_FIND_DATAW data;
+  const ScopedFindHandle search(
+      FindFirstFileW(dir.Append(L"/*").value().c_str(), &data));
+  if (!search.is_valid()) {
+    // An existing directory without even "." and ".." (a volume's root)
+    // matches nothing; a missing one is a path that is not found.
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  std::vector<DirectoryEntry> entries;
+  do {
+    const std::wstring_view name(data.cFileName);
+    if (name == L"." || name == L"..") {
+      continue;
+    }
+    Path path = dir.Join(name);
+    FileInfo info = FollowLink(path, InfoFromData(data));
+    entries.push_back({std::move(path), std::move(info)});
+  } while (FindNextFileW(search.get(), &data));
+  // A listing cut short is no listing: a dump in the part not seen would be
+  // taken for absent.
+  if (GetLastError() != ERROR_NO_MORE_FILES) {
+    return false;
+  }
+  out.insert(out.end(), std::make_move_iterator(entries.begin()),
+             std::make_move_iterator(entries.end()));
+  return true;
+}
+
+bool RemoveFile(const Path& path) {
+  return DeleteFileW(path.value().c_str());
+}
+
+}  // namespace base::utils
