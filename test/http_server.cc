@@ -1,8 +1,21 @@
 #include "test/http_server.h"
 
+#include <sys/socket.h>
+
 #include "gtest/gtest.h"
 
 namespace test {
+
+HttpServer::HttpServer() {
+  // httplib's default is SO_REUSEPORT alone, which refuses a fixed port that
+  // an earlier test's server left in TIME_WAIT (the receiving service closes
+  // connections first) and lets two servers share a port that is in use.
+  // SO_REUSEADDR alone does the opposite of both.
+  server_.set_socket_options([](socket_t socket) {
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
+}
 
 HttpServer::~HttpServer() {
   if (thread_.joinable()) {

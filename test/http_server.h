@@ -14,7 +14,7 @@ namespace test {
 // Start; the destructor stops it and waits for its thread.
 class HttpServer {
  public:
-  HttpServer() = default;
+  HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
   ~HttpServer();
