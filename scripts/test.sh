@@ -16,13 +16,14 @@ build_dir=${BUILD_DIR:-build}
 jobs=$(nproc)
 timings=()
 
-# stage NAME COMMAND...: runs the command and notes how long it took.
+# stage NAME COMMAND...: runs the command and tells how long it took.
 stage() {
   local name=$1 start=$SECONDS
   shift
   echo "test: stage $name"
   "$@"
   timings+=("$name $((SECONDS - start))s")
+  echo "test: stage $name took $((SECONDS - start))s"
 }
 
 # suite DIR [CMAKE ARGS...]: configures, builds and runs the tests in DIR.
