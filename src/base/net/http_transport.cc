@@ -3,8 +3,27 @@
 #include <utility>
 
 #include "base/logging/logging.h"
+#include "base/utils/string_util.h"
 
 namespace base::net {
+
+std::string BodyReadProblem(int64_t count,
+                            int64_t read_so_far,
+                            int64_t content_length) {
+  if (count < 0)
+    return "the body stream cannot be read";
+  if (count == 0 && read_so_far < content_length) {
+    return utils::StringPrintf("the body stream ended after %lld of %lld bytes",
+                               static_cast<long long>(read_so_far),
+                               static_cast<long long>(content_length));
+  }
+  if (count > content_length - read_so_far) {
+    return utils::StringPrintf(
+        "the body stream yields more than the %lld bytes announced",
+        static_cast<long long>(content_length));
+  }
+  return std::string();
+}
 
 HTTPTransport::HTTPTransport() = default;
 

@@ -90,6 +90,16 @@ class HTTPTransport {
   int64_t receive_timeout_ = kDefaultTimeoutSeconds;
 };
 
+// For the platform backends: what is wrong with a body stream's read that
+// returned count after read_so_far of the announced content_length bytes
+// (it failed, ended early or yields more), or empty for a sound read. A
+// backend fails the attempt on any of these, since the server would
+// otherwise wait for bytes that never come or receive a body that is not
+// the stream's.
+std::string BodyReadProblem(int64_t count,
+                            int64_t read_so_far,
+                            int64_t content_length);
+
 // The method's text as sent on the request line.
 const char* HTTPMethodText(HTTPMethod method);
 

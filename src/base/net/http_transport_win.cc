@@ -104,19 +104,9 @@ class BodyReader final {
   bool ReadChunk_(size_t index) {
     const int64_t count =
         body_.ReadWithProgress(buffers_[index].data(), kChunkSize);
-    std::string problem;
-    if (count < 0) {
-      problem = "the body stream cannot be read";
-    } else if (count == 0 && total_read_ < content_length_) {
-      problem =
-          utils::StringPrintf("the body stream ended after %lld of %lld bytes",
-                              static_cast<long long>(total_read_),
-                              static_cast<long long>(content_length_));
-    } else if (count > content_length_ - total_read_) {
-      problem = utils::StringPrintf(
-          "the body stream yields more than the %lld bytes announced",
-          static_cast<long long>(content_length_));
-    } else {
+    const std::string problem =
+        BodyReadProblem(count, total_read_, content_length_);
+    if (problem.empty()) {
       total_read_ += count;
       sizes_[index] = static_cast<DWORD>(count);
       return true;

@@ -1,8 +1,23 @@
 #include "base/utils/time.h"
 
+#include <ctime>
+
 #include "base/utils/string_util.h"
 
 namespace base {
+
+TimeFields FieldsFromBrokenDown(const tm& broken_down) {
+  TimeFields fields;
+  fields.year = broken_down.tm_year + 1900;
+  fields.month = broken_down.tm_mon + 1;
+  fields.day = broken_down.tm_mday;
+  fields.hour = broken_down.tm_hour;
+  fields.minute = broken_down.tm_min;
+  fields.second = broken_down.tm_sec;
+  fields.weekday = broken_down.tm_wday;
+  return fields;
+}
+
 namespace {
 
 int64_t FloorDivide(int64_t value, int64_t divisor) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+struct tm;
+
 namespace base {
 
 // A broken-down point in time. Every member is a full value: the year is the
@@ -18,6 +20,9 @@ struct TimeFields {
   int32_t millisecond = 0;
   int32_t weekday = 0;
 };
+
+// The fields of the C library's broken-down time tm; milliseconds are 0.
+TimeFields FieldsFromBrokenDown(const tm& broken_down);
 
 // A point in time: signed 64-bit ticks of 100 ns since 1970-01-01 UTC.
 //

@@ -19,13 +19,7 @@ bool Time::BreakDownSeconds(int64_t seconds, bool local, TimeFields& fields) {
               : gmtime_r(&since_epoch, &broken_down))) {
     return false;
   }
-  fields.year = broken_down.tm_year + 1900;
-  fields.month = broken_down.tm_mon + 1;
-  fields.day = broken_down.tm_mday;
-  fields.hour = broken_down.tm_hour;
-  fields.minute = broken_down.tm_min;
-  fields.second = broken_down.tm_sec;
-  fields.weekday = broken_down.tm_wday;
+  fields = FieldsFromBrokenDown(broken_down);
   return true;
 }
 

@@ -43,13 +43,8 @@ bool Time::BreakDownSeconds(int64_t seconds, bool local, TimeFields& fields) {
              : _gmtime64_s(&broken_down, &since_epoch)) != 0) {
     return false;
   }
-  fields.year = broken_down.tm_year + 1900 + static_cast<int32_t>(cycles * 400);
-  fields.month = broken_down.tm_mon + 1;
-  fields.day = broken_down.tm_mday;
-  fields.hour = broken_down.tm_hour;
-  fields.minute = broken_down.tm_min;
-  fields.second = broken_down.tm_sec;
-  fields.weekday = broken_down.tm_wday;
+  fields = FieldsFromBrokenDown(broken_down);
+  fields.year += static_cast<int32_t>(cycles * 400);
   return true;
 }
 
