@@ -106,9 +106,9 @@ std::optional<JsonValue> JsonBuilder::FromYyjson(yyjson_val* val, int depth) {
     default:
       // null: the type has no null, so it reads as the default empty Object.
       // That Object is a level of nesting like any other: below the deepest
-      // level it would be written as "{}" one level too deep for Parse, and
-      // a document passed on (custom_data into a report) would no longer
-      // read back.
+      // level it would be written as "{}" one level too deep, and text that
+      // this system writes from a parsed document (custom_data goes into
+      // every report) would not read back with Parse.
       if (depth >= JsonValue::kMaxDepth)
         return std::nullopt;
       break;
