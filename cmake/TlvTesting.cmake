@@ -1,10 +1,15 @@
 # tlv_add_test(NAME SOURCES src... LIBS lib... [RESOURCE_LOCK name]
-#              [SLOW filter] [LOOPBACK_SERVER])
+#              [SLOW filter] [LOOPBACK_SERVER] [LABEL label])
 # Builds one GoogleTest executable and registers its tests with CTest. Tests
 # that share a RESOURCE_LOCK (a fixed port, say) never run at the same time.
 # The tests that the GoogleTest filter SLOW selects carry the CTest label
 # "slow": they run in the normal build, and sanitizer builds, many times
 # slower, leave them out (ctest -LE slow).
+# LABEL: the CTest label of the executable's tests; the slow ones carry
+# "<label>_slow" instead (a test's labels cannot be a list here, and ctest's
+# -L and -LE take regular expressions). "process" marks the tests that run
+# the crashreport executable (test/crashreport_under_test.h), which
+# scripts/build-windows.sh runs again against the Windows build's.
 # LOOPBACK_SERVER: CTest starts the loopback HTTP server (test/loopback_server)
 # before the tests and names it to them (test/loopback_server.h).
 # A cross build runs them with CMAKE_CROSSCOMPILING_EMULATOR (Wine).
@@ -36,7 +41,7 @@ function(tlv_add_test name)
   if(NOT TLV_BUILD_TESTS OR (WIN32 AND NOT name IN_LIST TLV_WINDOWS_TESTS))
     return()
   endif()
-  cmake_parse_arguments(ARG "LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW"
+  cmake_parse_arguments(ARG "LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW;LABEL"
                         "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
@@ -52,15 +57,21 @@ function(tlv_add_test name)
          ENVIRONMENT_MODIFICATION
          "TLV_LOOPBACK_SERVER=set:${TLV_LOOPBACK_SERVER_DIR}")
   endif()
+  set(label)
+  set(slow_label slow)
+  if(ARG_LABEL)
+    set(label LABELS "${ARG_LABEL}")
+    set(slow_label "${ARG_LABEL}_slow")
+  endif()
   if(ARG_SLOW)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                          TEST_FILTER "-${ARG_SLOW}"
-                         PROPERTIES ${properties})
+                         PROPERTIES ${properties} ${label})
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                          TEST_FILTER "${ARG_SLOW}"
-                         PROPERTIES ${properties} LABELS slow)
+                         PROPERTIES ${properties} LABELS "${slow_label}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                         PROPERTIES ${properties})
+                         PROPERTIES ${properties} ${label})
   endif()
 endfunction()

@@ -36,8 +36,9 @@ trap 'rm -rf "$work"' EXIT
 artifacts="$build_dir/fuzz-artifacts"
 mkdir -p "$artifacts"
 
-failed=()
-for target in "${targets[@]}"; do
+# fuzz TARGET: runs one target; its output goes to its log in $work.
+fuzz() {
+  local target=$1 corpus dictionary
   if [ -n "${FUZZ_CORPUS_DIR:-}" ]; then
     corpus="$FUZZ_CORPUS_DIR/$target"
   else
@@ -47,20 +48,38 @@ for target in "${targets[@]}"; do
   # The seeds go in beside what an earlier run grew; the repository's
   # copy is never written to.
   cp -n "fuzz/corpus/$target"/* "$corpus"/
-  options=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048
-           -print_final_stats=1 -artifact_prefix="$artifacts/$target-")
+  local options=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048
+                 -print_final_stats=1 -artifact_prefix="$artifacts/$target-")
   dictionary=$(dictionary_for "$target")
   [ -n "$dictionary" ] && options+=(-dict="$dictionary")
   echo "fuzz: $target for ${seconds}s on $corpus"
-  if ! "$build_dir/fuzz/${target}_fuzzer" "${options[@]}" "$corpus" \
-      >"$work/$target.log" 2>&1; then
+  "$build_dir/fuzz/${target}_fuzzer" "${options[@]}" "$corpus" \
+    >"$work/$target.log" 2>&1
+}
+
+# A target takes one core: as many run at once as there are cores.
+declare -A running=()  # pid -> target
+failed=()
+# reap: waits for one running target and takes note of how it ended.
+reap() {
+  local pid status=0
+  wait -n -p pid "${!running[@]}" || status=$?
+  local target=${running[$pid]}
+  unset "running[$pid]"
+  if [ "$status" -ne 0 ]; then
     tail -n 60 "$work/$target.log"
     failed+=("$target")
   else
     grep -E '^stat::(number_of_executed_units|new_units_added)' \
       "$work/$target.log" | sed "s/^/fuzz: $target /"
   fi
+}
+for target in "${targets[@]}"; do
+  [ ${#running[@]} -ge "$(nproc)" ] && reap
+  fuzz "$target" &
+  running[$!]=$target
 done
+while [ ${#running[@]} -gt 0 ]; do reap; done
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzz: findings in ${failed[*]}; inputs under $artifacts" >&2

@@ -11,6 +11,9 @@ std::vector<std::string> LogLines(const std::string& log) {
   std::vector<std::string> lines;
   std::istringstream in(log);
   for (std::string line; std::getline(in, line);) {
+    // The Windows executable writes its log in text mode: CRLF.
+    if (line.ends_with('\r'))
+      line.pop_back();
     std::smatch match;
     lines.push_back(std::regex_match(line, match, kLine)
                         ? match.str(1) + " " + match.str(2) + ": " +

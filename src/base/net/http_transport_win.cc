@@ -285,6 +285,26 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     }
     received.append(buffer, read);
   } while (read > 0);
+  // A connection closed before the announced length is a failed attempt,
+  // as curl has it. WinHTTP reports it as an error, but not every
+  // implementation does (Wine's ends the body quietly), and a cut answer
+  // taken whole would be judged as the service's word.
+  DWORD announced = 0;
+  DWORD announced_size = sizeof(announced);
+  if (WinHttpQueryHeaders(
+          request.get(),
+          WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+          WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announced_size,
+          WINHTTP_NO_HEADER_INDEX) &&
+      received.size() < announced) {
+    return fail(ErrorText(
+        "WinHttpReadData",
+        utils::StringPrintf("the answer ended after %llu of its %lu bytes",
+                            static_cast<unsigned long long>(received.size()),
+                            static_cast<unsigned long>(announced))
+            .c_str(),
+        ERROR_WINHTTP_CONNECTION_ERROR));
+  }
   response = std::move(received);
   return true;
 }

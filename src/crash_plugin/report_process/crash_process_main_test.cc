@@ -9,24 +9,25 @@
 #include "base/utils/file.h"
 #include "base/utils/file_util.h"
 #include "gtest/gtest.h"
+#include "test/crashreport_under_test.h"
 #include "test/log_lines.h"
-#include "test/process.h"
 #include "test/scoped_temp_dir.h"
 
 namespace {
 
 int RunCrashReport(const std::vector<std::string>& arguments) {
-  return test::RunProcess(CRASHREPORT_EXE, arguments);
+  return test::RunCrashReport(CRASHREPORT_EXE, arguments);
 }
 
 std::string Argument(const std::string& json) {
   return base::utils::Base64Encode(json);
 }
 
-// "WORK_DIR" in text becomes dir.
+// "WORK_DIR" in the JSON text becomes dir, as the executable is given it.
 std::string Fill(std::string text, const std::string& dir) {
+  const std::string path = test::JsonPathForCrashReport(dir);
   for (size_t at; (at = text.find("WORK_DIR")) != std::string::npos;)
-    text.replace(at, 8, dir);
+    text.replace(at, 8, path);
   return text;
 }
 

@@ -118,9 +118,9 @@ class CrashReportFaultTest : public test::CrashReportJobFixture {
   // whose body has a megabyte or more, as the transport logs them.
   std::vector<std::pair<uint64_t, uint64_t>> LargeTransfers() const {
     static const std::regex kLength(
-        R"(INFO http_transport_curl\.cc: content_length = (\d+))");
+        R"(INFO http_transport_\w+\.cc: content_length = (\d+))");
     static const std::regex kWritten(
-        R"(INFO http_transport_curl\.cc: total_written = (\d+))");
+        R"(INFO http_transport_\w+\.cc: total_written = (\d+))");
     std::vector<std::pair<uint64_t, uint64_t>> transfers;
     uint64_t length = 0;
     for (const std::string& line : ProcessLog()) {
@@ -171,7 +171,8 @@ class CrashReportFaultTest : public test::CrashReportJobFixture {
 
   // Scan mode over dumps_dir(), with the logs as given.
   std::string ScanMembers(const std::string& more = "") const {
-    return R"("start_mode":1,"dmp_dir_path":")" + dumps_dir() + "\"" + more;
+    return R"("start_mode":1,"dmp_dir_path":")" + Json(dumps_dir()) + "\"" +
+           more;
   }
   static constexpr char kWithLogs[] =
       R"(,"is_package_log":true,"package_log_pattern":"\\.log$")";
@@ -182,9 +183,13 @@ class CrashReportFaultTest : public test::CrashReportJobFixture {
 // the telemetry event and the log line carry what went wrong, and the
 // process exits with 0.
 TEST_F(CrashReportFaultTest, DumpThatTheServiceDidNotAcceptStays) {
-  // curl's error texts, one per attempt.
+  // The transport's error texts, one per attempt: curl's, or WinHTTP's,
+  // where Wine's WinHTTP, which has no message table, leaves out the
+  // parenthesised code.
   const std::string kTransportFailures =
-      R"((curl_easy_perform: [^()]+ \(0x[0-9a-f]+\)){4})";
+      test::CrashReportUnderWine()
+          ? R"((WinHttp\w+: [^()]+( \(0x[0-9a-f]+\))?){4})"
+          : R"((curl_easy_perform: [^()]+ \(0x[0-9a-f]+\)){4})";
   const std::string kPage =
       "<html><head><title>502 Bad Gateway</title></head>"
       "<body><h1>502 Bad Gateway</h1></body></html>\n";
@@ -217,6 +222,12 @@ TEST_F(CrashReportFaultTest, DumpThatTheServiceDidNotAcceptStays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.answer == "hang" && test::CrashReportUnderWine()) {
+      // Wine's WinHTTP does not apply the receive time-out while it waits
+      // for the answer's headers (Windows' does): the watchdog would end
+      // the run instead.
+      continue;
+    }
     StartService(c.answer, c.switches);
     const std::string content = test::Pattern(c.dump_size);
     const std::string dump = AddFile("crash.dmp", content);
@@ -343,8 +354,9 @@ TEST_F(CrashReportFaultTest, KilledRunsLoseNoDumpAndChangeNoLog) {
   std::uniform_int_distribution<int> delay_ms(0, 1200);
   for (int run = 0; run < kKilledRuns; ++run) {
     SCOPED_TRACE(run);
-    test::ChildProcess child(CRASHREPORT_EXE,
-                             {Argument(ScanMembers(kWithLogs))});
+    const test::Command command = test::CrashReportCommand(
+        CRASHREPORT_EXE, {Argument(ScanMembers(kWithLogs))});
+    test::ChildProcess child(command.program, command.arguments);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
     child.Kill(SIGKILL);
     const test::ProcessEnd end = child.Wait();
@@ -365,8 +377,9 @@ TEST_F(CrashReportFaultTest, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
   StartService("hang", {"1:accept"});
   const std::string dump = AddFile("crash.dmp", "MDMP");
   const HostFile log(AddFile("Player.log", test::Pattern(kCutSize + 1)));
-  test::ChildProcess killed(CRASHREPORT_EXE,
-                            {Argument(ScanMembers(kWithLogs))});
+  const test::Command command = test::CrashReportCommand(
+      CRASHREPORT_EXE, {Argument(ScanMembers(kWithLogs))});
+  test::ChildProcess killed(command.program, command.arguments);
   // The run holds its files while it waits for the answer.
   ASSERT_NO_FATAL_FAILURE(WaitForUploads(1));
   const std::vector<std::string> left = ProcessDirFiles();
@@ -397,9 +410,11 @@ TEST_F(CrashReportFaultTest, FilesThatALiveRunHoldsStay) {
   const std::string other_dump = AddFile("other/crash.dmp", "MDMP other");
   const std::string other_log =
       AddFile("other/Player.log", std::string(kCutSize + 2, 'o'));
-  test::ChildProcess live(CRASHREPORT_EXE,
-                          {Argument(R"("start_mode":1,"dmp_dir_path":")" +
-                                    dumps_dir() + "/live\"" + kWithLogs)});
+  const test::Command command = test::CrashReportCommand(
+      CRASHREPORT_EXE,
+      {Argument(R"("start_mode":1,"dmp_dir_path":")" +
+                Json(dumps_dir() + "/live") + "\"" + kWithLogs)});
+  test::ChildProcess live(command.program, command.arguments);
   ASSERT_NO_FATAL_FAILURE(WaitForUploads(1));
   std::map<std::string, std::string> held;  // name -> content
   for (const std::string& name : ProcessDirFiles()) {
@@ -408,8 +423,8 @@ TEST_F(CrashReportFaultTest, FilesThatALiveRunHoldsStay) {
   }
   ASSERT_EQ(held.size(), 2u);
 
-  Run(R"("start_mode":1,"dmp_dir_path":")" + dumps_dir() + "/other\"" +
-      kWithLogs);
+  Run(R"("start_mode":1,"dmp_dir_path":")" + Json(dumps_dir() + "/other") +
+      "\"" + kWithLogs);
 
   for (const auto& [name, content] : held)
     EXPECT_TRUE(ReadFile(process_dir() + "/" + name) == content) << name;
@@ -587,28 +602,34 @@ TEST_F(CrashReportFaultTest, SpecialFilesNeitherStallNorEndTheRun) {
     std::string members;
     // The entries of the one archive sent; none: nothing is sent.
     std::optional<std::vector<std::string>> entries;
+    // Wine shows FIFOs and links to nothing otherwise than Linux, as no
+    // Windows file system has them; under Wine only what must hold
+    // whatever they are is checked.
+    bool wine_differs = false;
   };
   const std::string scan = ScanMembers(kWithLogs);
   const std::vector<Case> cases = {
       {"a FIFO named like a dump", fifo("pipe.dmp"), scan,
        std::vector<std::string>{"crash.dmp", "Player.log"}},
       {"a FIFO named like a log", fifo("error.log"), scan,
-       std::vector<std::string>{"crash.dmp", "Player.log"}},
+       std::vector<std::string>{"crash.dmp", "Player.log"}, true},
       {"a directory named like a log",
        [this] { fs::create_directory(dumps_dir() + "/error.log"); }, scan,
        std::vector<std::string>{"crash.dmp", "Player.log"}},
       // Not even root can read it: the entry stays empty.
       {"a log that is a link to itself",
        [this] { fs::create_symlink("error.log", dumps_dir() + "/error.log"); },
-       scan, std::vector<std::string>{"crash.dmp", "Player.log", "error.log"}},
+       scan, std::vector<std::string>{"crash.dmp", "Player.log", "error.log"},
+       true},
       {"a link back to the root",
        [this] {
          fs::create_directory_symlink(dumps_dir(), dumps_dir() + "/loop");
        },
        scan, std::vector<std::string>{"crash.dmp", "Player.log"}},
       {"a FIFO as the one dump to report", fifo("pipe.dmp"),
-       R"("start_mode":2,"dmp_path":")" + dumps_dir() + "/pipe.dmp\"",
-       std::nullopt},
+       R"("start_mode":2,"dmp_path":")" + Json(dumps_dir() + "/pipe.dmp") +
+           "\"",
+       std::nullopt, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -623,15 +644,20 @@ TEST_F(CrashReportFaultTest, SpecialFilesNeitherStallNorEndTheRun) {
     EXPECT_TRUE(RanToTheEnd());
     const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
     ASSERT_EQ(uploads.size(), c.entries ? 1u : 0u);
+    const bool exact = !c.wine_differs || !test::CrashReportUnderWine();
     if (c.entries) {
       std::vector<std::string> names = test::ZipEntryNames(uploads[0].stored);
       std::sort(names.begin() + 1, names.end());
-      EXPECT_EQ(names, *c.entries);
+      if (exact)
+        EXPECT_EQ(names, *c.entries);
       EXPECT_FALSE(fs::exists(dump));
     } else {
       EXPECT_TRUE(fs::exists(dump));
-      EXPECT_EQ(JobLog().back(),
-                "ERROR crash_report.cc: CrashReport not a file: ROOT/pipe.dmp");
+      if (exact) {
+        EXPECT_EQ(
+            JobLog().back(),
+            "ERROR crash_report.cc: CrashReport not a file: ROOT/pipe.dmp");
+      }
     }
     EXPECT_TRUE(log.Unchanged());
     service_->Stop();
@@ -709,6 +735,10 @@ TEST_F(CrashReportFaultTest, TreeDeeperThanAPathCanNameIsWalkedAsFarAsItGoes) {
 // within a bound, the run ends, and every dump is either still there or
 // was accepted.
 TEST_F(CrashReportFaultTest, TenThousandDumps) {
+  if (test::CrashReportUnderWine()) {
+    GTEST_SKIP() << "Wine's file calls take the run past the watchdog's two "
+                    "minutes; the bound is the shared code's, shown natively";
+  }
   StartService("accept");
   const auto peak_rss_kib = [this](int dumps) {
     std::vector<std::pair<std::string, std::string>> written;
@@ -717,7 +747,9 @@ TEST_F(CrashReportFaultTest, TenThousandDumps) {
       written.emplace_back(AddFile("d" + std::to_string(i) + ".dmp", content),
                            content);
     }
-    test::ChildProcess child(CRASHREPORT_EXE, {Argument(ScanMembers())});
+    const test::Command command =
+        test::CrashReportCommand(CRASHREPORT_EXE, {Argument(ScanMembers())});
+    test::ChildProcess child(command.program, command.arguments);
     const test::ProcessEnd end = child.Wait();
     EXPECT_TRUE(end.exited);
     EXPECT_EQ(end.status, 0);

@@ -1,14 +1,15 @@
 #include "crash_plugin/report_process/crash_report_job_fixture.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
 #include "base/json/base64.h"
 #include "base/utils/file_util.h"
+#include "test/crashreport_under_test.h"
 #include "test/log_lines.h"
-#include "test/process.h"
 
 namespace test {
 
@@ -16,10 +17,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Replaces every occurrence of dir in text with "ROOT".
+// Replaces every occurrence of dir in text with "ROOT": as the executable
+// under test shows it, or, under Wine, as it was given (Z:\tmp\dumps), the
+// backslashes of the path that follows then shown as '/'.
 std::string ShowRoot(std::string text, const std::string& dir) {
-  for (size_t at; (at = text.find(dir)) != std::string::npos;)
-    text.replace(at, dir.size(), "ROOT");
+  std::string given = "Z:" + dir;
+  std::replace(given.begin(), given.end(), '/', '\\');
+  for (const std::string& form : {PathShownByCrashReport(dir), given}) {
+    for (size_t at; (at = text.find(form)) != std::string::npos;) {
+      text.replace(at, form.size(), "ROOT");
+      for (at += 4; at < text.size() && !std::strchr(" ,\"", text[at]); ++at) {
+        if (text[at] == '\\')
+          text[at] = '/';
+      }
+    }
+  }
   return text;
 }
 
@@ -42,7 +54,7 @@ void CrashReportJobFixture::StartService(
 std::string CrashReportJobFixture::Argument(
     const std::string& members,
     const std::string& common_info) const {
-  const std::string json = R"({"work_dir":")" + work_dir_ +
+  const std::string json = R"({"work_dir":")" + Json(work_dir_) +
                            R"(","log_level":2,"log_dest":1,)"
                            R"("common_info":")" +
                            common_info + "\"," + members + "}";
@@ -51,7 +63,8 @@ std::string CrashReportJobFixture::Argument(
 
 void CrashReportJobFixture::Run(const std::string& members,
                                 const std::string& common_info) const {
-  ASSERT_EQ(RunProcess(CRASHREPORT_EXE, {Argument(members, common_info)}), 0);
+  ASSERT_EQ(RunCrashReport(CRASHREPORT_EXE, {Argument(members, common_info)}),
+            0);
 }
 
 std::vector<std::string> CrashReportJobFixture::JobLog() const {

@@ -7,6 +7,7 @@
 
 #include "base/json/json_value.h"
 #include "gtest/gtest.h"
+#include "test/crashreport_under_test.h"
 #include "test/scoped_temp_dir.h"
 #include "tools/receiving_service/receiving_service.h"
 
@@ -14,7 +15,10 @@ namespace test {
 
 // Runs the real crashreport executable, built to send to the loopback port,
 // against the local receiving service, in a temporary directory: the dumps
-// under dumps_dir(), the work directory beside them.
+// under dumps_dir(), the work directory beside them. The executable is this
+// build's or a Windows build's under Wine (test/crashreport_under_test.h):
+// paths in launch arguments go through Json(), and the log and the events
+// show dumps_dir() as "ROOT" either way.
 class CrashReportJobFixture : public ::testing::Test {
  protected:
   // Starts the service with the given upload answer.
@@ -32,6 +36,11 @@ class CrashReportJobFixture : public ::testing::Test {
   // with 0.
   void Run(const std::string& members,
            const std::string& common_info = kCommonInfo) const;
+
+  // path as a JSON string of the launch argument holds it.
+  static std::string Json(const std::string& path) {
+    return JsonPathForCrashReport(path);
+  }
 
   // The job's lines of the process's log, "ROOT" standing for dumps_dir().
   std::vector<std::string> JobLog() const;

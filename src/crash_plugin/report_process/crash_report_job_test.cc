@@ -37,7 +37,7 @@ TEST_F(CrashReportJobTest, ScanReportsEachDumpAndDeletesWhatWasAccepted) {
              std::chrono::sys_days{std::chrono::March / 1 / 2024} +
              std::chrono::hours(8) + std::chrono::milliseconds(930250)));
 
-  Run(R"("start_mode":1,"dmp_dir_path":")" + dumps_dir() +
+  Run(R"("start_mode":1,"dmp_dir_path":")" + Json(dumps_dir()) +
       R"(","use_duration_millis":"5000")");
 
   const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
@@ -100,7 +100,7 @@ TEST_F(CrashReportJobTest, SingleDumpIsDeletedOnlyWhenAcceptedAndNotKept) {
     AddFile("Player.log", "never packed in this mode");
     fs::remove(process_dir() + "/telvane.log");
 
-    Run(R"("start_mode":2,"dmp_path":")" + dump +
+    Run(R"("start_mode":2,"dmp_path":")" + Json(dump) +
         R"(","is_package_log":true,"use_duration_millis":"5000",)"
         R"("server_time":1577836800000.0,"remain_file":)" +
         (c.remain_file ? "true" : "false"));
@@ -152,7 +152,7 @@ TEST_F(CrashReportJobTest, MissingPathIsReportedAndNothingIsSent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove(process_dir() + "/telvane.log");
-    Run(c.members + c.path + "\"");
+    Run(c.members + Json(c.path) + "\"");
     EXPECT_EQ(JobLog(),
               (std::vector<std::string>{
                   "ERROR crash_report.cc: event: CrashReportPathNotExist, "
@@ -176,8 +176,8 @@ TEST_F(CrashReportJobTest, EventsHideUserIdentifiersAsTheHostAsks) {
   for (const Case& c : std::vector<Case>{{"os", true}, {"cn", false}}) {
     SCOPED_TRACE(c.area);
     StartService("accept");
-    Run(R"("start_mode":1,"ftc_switch":1,"dmp_dir_path":")" + dumps_dir() +
-            R"(/none")",
+    Run(R"("start_mode":1,"ftc_switch":1,"dmp_dir_path":")" +
+            Json(dumps_dir() + "/none") + "\"",
         std::string(R"({\"app_id\":\"game-7\",\"area\":\")") + c.area +
             R"(\",\"user_id\":\"player-1\",\"user_device_id\":\"ud-1\",)"
             R"(\"a_id\":\"a-1\",\"device_model\":\"Model 9\"})");
@@ -215,7 +215,7 @@ TEST_F(CrashReportJobTest, DumpGoesWithTheTailOfItsLog) {
     fs::remove(process_dir() + "/telvane.log");
 
     Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
-        dumps_dir() + "\"");
+        Json(dumps_dir()) + "\"");
 
     const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -265,14 +265,23 @@ TEST_F(CrashReportJobTest, PatternPicksTheFirstThreeLogs) {
       listed.push_back(name);
   }
 
-  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" + dumps_dir() +
-      R"(","package_log_pattern":"\\.log$")");
+  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
+      Json(dumps_dir()) + R"(","package_log_pattern":"\\.log$")");
 
   const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
   ASSERT_EQ(uploads.size(), 1u);
-  std::vector<std::string> expected = {"crash.dmp"};
-  expected.insert(expected.end(), listed.begin(), listed.end());
-  EXPECT_EQ(test::ZipEntryNames(uploads[0].stored), expected);
+  const std::vector<std::string> names = test::ZipEntryNames(uploads[0].stored);
+  if (test::CrashReportUnderWine()) {
+    // Wine lists a directory in an order of its own, which this process
+    // does not see: any three of the logs.
+    ASSERT_EQ(names.size(), 4u);
+    EXPECT_EQ(names[0], "crash.dmp");
+    listed.assign(names.begin() + 1, names.end());
+  } else {
+    std::vector<std::string> expected = {"crash.dmp"};
+    expected.insert(expected.end(), listed.begin(), listed.end());
+    EXPECT_EQ(names, expected);
+  }
   for (const std::string& name : listed) {
     EXPECT_TRUE(test::ZipEntryContent(uploads[0].stored, name) ==
                 base::utils::ReadFileToString(
@@ -286,6 +295,9 @@ TEST_F(CrashReportJobTest, PatternPicksTheFirstThreeLogs) {
 // sent, and deleted once accepted. The work directory's path is so long
 // that the process's log fits below it but the archive's name does not.
 TEST_F(CrashReportJobTest, ArchiveThatCannotBeWrittenSendsTheBareDump) {
+  if (test::CrashReportUnderWine())
+    GTEST_SKIP() << "the lengths are Linux's; Windows names no work "
+                    "directory this long";
   // Paths have at most 4095 bytes: the log's name ("/telvane.log") fits
   // after 4076 of them, the archive's ("/<13 digits>-crash.zip") does not.
   constexpr size_t kProcessDirLength = 4076;
@@ -301,8 +313,8 @@ TEST_F(CrashReportJobTest, ArchiveThatCannotBeWrittenSendsTheBareDump) {
   const std::string dump = AddFile("crash.dmp", "MDMP bare");
   AddFile("Player.log", "host log");
 
-  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" + dumps_dir() +
-      "\"");
+  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
+      Json(dumps_dir()) + "\"");
 
   const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
   ASSERT_EQ(uploads.size(), 1u);
@@ -311,7 +323,8 @@ TEST_F(CrashReportJobTest, ArchiveThatCannotBeWrittenSendsTheBareDump) {
   const std::vector<std::string> events = Events();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_TRUE(std::regex_match(
-      events[0], std::regex("CrashReportZipFailed: " + process_dir() +
+      events[0], std::regex("CrashReportZipFailed: " +
+                            test::PathShownByCrashReport(process_dir()) +
                             R"(/\d{13}-crash\.zip)")))
       << events[0];
   EXPECT_EQ(events[1], "CrashReportWithLog: ROOT/crash.dmp,9");
@@ -342,8 +355,8 @@ TEST_F(CrashReportJobTest, NothingIsPackedOverTheHostsFiles) {
     if (!c.work_dir_is_dump_dir)
       fs::create_symlink(log, process_dir() + "/Player.log");
 
-    Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" + root +
-        "\"");
+    Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
+        Json(root) + "\"");
 
     const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -373,7 +386,7 @@ TEST_F(CrashReportJobTest, PatternThatIsNotARegularExpressionPacksNoLog) {
     fs::remove(process_dir() + "/telvane.log");
 
     Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
-        dumps_dir() + R"(","package_log_pattern":"Player(\\.log")");
+        Json(dumps_dir()) + R"(","package_log_pattern":"Player(\\.log")");
 
     const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
     ASSERT_FALSE(uploads.empty());

@@ -1,0 +1,55 @@
+#include "test/crashreport_under_test.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
+
+#include "test/process.h"
+
+namespace test {
+namespace {
+
+const char* WindowsBuildDir() {
+  const char* dir = std::getenv("TLV_WINDOWS_BUILD_DIR");
+  return dir && *dir ? dir : nullptr;
+}
+
+}  // namespace
+
+bool CrashReportUnderWine() {
+  return WindowsBuildDir() != nullptr;
+}
+
+Command CrashReportCommand(const std::string& built,
+                           std::vector<std::string> arguments) {
+  const char* windows_build = WindowsBuildDir();
+  if (!windows_build)
+    return {built, std::move(arguments)};
+  const char* wine = std::getenv("TLV_WINE");
+  const std::filesystem::path exe =
+      std::filesystem::path(windows_build) /
+      (std::filesystem::path(built).filename().string() + ".exe");
+  arguments.insert(arguments.begin(), exe.string());
+  return {wine && *wine ? wine : "/usr/lib/wine/wine64", std::move(arguments)};
+}
+
+int RunCrashReport(const std::string& built,
+                   const std::vector<std::string>& arguments) {
+  const Command command = CrashReportCommand(built, arguments);
+  return RunProcess(command.program, command.arguments);
+}
+
+std::string JsonPathForCrashReport(const std::string& path) {
+  if (!CrashReportUnderWine())
+    return path;
+  std::string json = "Z:";
+  for (char c : path)
+    json += c == '/' ? std::string("\\\\") : std::string(1, c);
+  return json;
+}
+
+std::string PathShownByCrashReport(const std::string& path) {
+  return CrashReportUnderWine() ? "Z:" + path : path;
+}
+
+}  // namespace test
