@@ -26,6 +26,7 @@ set(TLV_LOOPBACK_SERVER_DIR "${CMAKE_BINARY_DIR}/loopback_server")
 # unzip) or serve HTTP in their own process (cpp-httplib) are the Linux
 # build's; every library is still compiled.
 set(TLV_WINDOWS_TESTS
+  application_context_test
   base_database_test
   base_json_test
   base_logging_test
@@ -34,8 +35,11 @@ set(TLV_WINDOWS_TESTS
   base_thread_test
   base_utils_test
   base_zip_test
+  common_service_test
   logging_registry_test
-  report_process_test)
+  report_envelope_test
+  report_process_test
+  timer_service_test)
 
 function(tlv_add_test name)
   if(NOT TLV_BUILD_TESTS OR (WIN32 AND NOT name IN_LIST TLV_WINDOWS_TESTS))

@@ -88,18 +88,19 @@ TEST(ApplicationContextTest, InitsOnce) {
   // area yet.
   TelemetryReport("CrashReport", "crash_plugin", "found",
                   {"crash_report.cc", 12, "tlv::ScanReport"});
+  // Lines end with CRLF on Windows, where the log is written in text mode.
   const std::string log = base::utils::ReadFileToString(log_file);
   EXPECT_TRUE(std::regex_search(
       log, std::regex(R"(:WARN:application_context\.cc\(\d+\)\] )"
-                      R"(work dir has been set\n)")))
+                      R"(work dir has been set\r?\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(
       log, std::regex(R"(:INFO:base_reporter\.cc\(\d+\)\] block report )"
-                      R"(\[\{.*"loc":"crash_report\.cc:12".*\}\]\n)")))
+                      R"(\[\{.*"loc":"crash_report\.cc:12".*\}\]\r?\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(
       log, std::regex(R"(:INFO:telemetry\.cc\(\d+\)\] )"
-                      R"(BlockReport result: false url is empty\n)")))
+                      R"(BlockReport result: false url is empty\r?\n)")))
       << log;
 }
 
