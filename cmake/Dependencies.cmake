@@ -25,11 +25,14 @@ set_property(TARGET PkgConfig::MINIZIP APPEND PROPERTY
 if(TLV_BUILD_TESTS)
   find_package(GTest REQUIRED)
 endif()
-# The loopback HTTP server and the local receiving service are built for
-# Linux only; scripts/build-windows-deps.sh builds neither library.
+# The tests' in-process HTTP servers use cpp-httplib.
 if(TLV_BUILD_TESTS AND NOT WIN32)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-  # The local receiving service checks signatures with a second, independent
-  # implementation of MD5 and HMAC-SHA1.
+  # The local receiving service, built for Linux only, checks signatures
+  # with a second, independent implementation of MD5 and HMAC-SHA1.
   find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+elseif(TLV_BUILD_TESTS)
+  # The same version, header-only, from scripts/build-windows-deps.sh.
+  find_package(httplib REQUIRED)
+  add_library(PkgConfig::HTTPLIB ALIAS httplib::httplib)
 endif()

@@ -23,22 +23,26 @@ set(TLV_LOOPBACK_SERVER_DIR "${CMAKE_BINARY_DIR}/loopback_server")
 
 # The tests a Windows build makes: those whose test support runs on Windows.
 # Tests that start child processes (the crashreport executable, Info-ZIP's
-# unzip) or serve HTTP in their own process (cpp-httplib) are the Linux
-# build's; every library is still compiled.
+# unzip) or need the local receiving service are the Linux build's; every
+# library is still compiled.
 set(TLV_WINDOWS_TESTS
   application_context_test
   base_database_test
   base_json_test
   base_logging_test
   base_net_test
+  base_reporter_test
   base_sys_info_test
   base_thread_test
   base_utils_test
   base_zip_test
   common_service_test
+  crash_report_test
   logging_registry_test
   report_envelope_test
   report_process_test
+  report_test
+  telemetry_test
   timer_service_test)
 
 function(tlv_add_test name)

@@ -6,6 +6,7 @@
 # Only the upstream tarball is fetched: Debian's patches (packaging changes,
 # and for SQLite a few backported fixes) are not applied.
 # GoogleTest comes from Debian's googletest package (/usr/src/googletest).
+# cpp-httplib, a header for the tests, is installed the same way.
 #
 # Each library is built once into a prefix of its own,
 #   $TLV_WINDOWS_DEPS_DIR/<toolchain>/<name>-<version>
@@ -28,6 +29,7 @@ deps=(
   "sqlite3 sqlite3 bookworm 3.40.1"
   "fmt fmtlib bookworm 9.1.0"
   "yyjson yyjson trixie 0.10.0"
+  "httplib cpp-httplib bookworm 0.11.4"
 )
 
 say() { echo "build-windows-deps: $*" >&2; }
@@ -189,6 +191,15 @@ build_fmt() {  # source prefix log
 
 build_yyjson() {  # source prefix log
   cmake_build "$1" "$2" "$3"
+}
+
+# cpp-httplib, for the tests' in-process HTTP servers: one header, installed
+# with its CMake package. Debian's libcpp-httplib-dev splits it into a
+# header of declarations and a shared library, of no use to a cross build.
+build_httplib() {  # source prefix log
+  cmake_build "$1" "$2" "$3" -DHTTPLIB_COMPILE=OFF \
+    -DHTTPLIB_USE_OPENSSL_IF_AVAILABLE=OFF -DHTTPLIB_USE_ZLIB_IF_AVAILABLE=OFF \
+    -DHTTPLIB_USE_BROTLI_IF_AVAILABLE=OFF
 }
 
 prefixes=()

@@ -1,20 +1,25 @@
 #include "test/http_server.h"
 
+#if !defined(_WIN32)
 #include <sys/socket.h>
+#endif
 
 #include "gtest/gtest.h"
 
 namespace test {
 
 HttpServer::HttpServer() {
+#if !defined(_WIN32)
   // httplib's default is SO_REUSEPORT alone, which refuses a fixed port that
   // an earlier test's server left in TIME_WAIT (the receiving service closes
   // connections first) and lets two servers share a port that is in use.
-  // SO_REUSEADDR alone does the opposite of both.
+  // SO_REUSEADDR alone does the opposite of both. On Windows httplib's
+  // default, SO_EXCLUSIVEADDRUSE, already does.
   server_.set_socket_options([](socket_t socket) {
     int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
   });
+#endif
 }
 
 HttpServer::~HttpServer() {

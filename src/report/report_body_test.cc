@@ -13,6 +13,7 @@
 #include "base/json/base64.h"
 #include "base/json/json_value.h"
 #include "base/net/http_transport.h"
+#include "base/utils/file_path.h"
 #include "gtest/gtest.h"
 #include "report/report.h"
 #include "test/http_server.h"
@@ -188,8 +189,10 @@ TEST(ReportBodyTest, PassOverAChangedFileFailsBeforeItEnds) {
     }
     EXPECT_FALSE(second);
     EXPECT_LT(handed_out, first->size() - 3);
-    EXPECT_NE(log.Take().find("read dump failed: " + path + ": " + c.logged),
-              std::string::npos);
+    EXPECT_NE(
+        log.Take().find("read dump failed: " +
+                        base::utils::Path(path).ToUtf8() + ": " + c.logged),
+        std::string::npos);
     // A failed pass stays failed until the next one starts.
     char byte;
     EXPECT_EQ(body->Read(&byte, 1), -1);
@@ -224,8 +227,15 @@ TEST(ReportBodyTest, DumpChangedDuringTheSendFailsTheAttempts) {
   std::string response;
   EXPECT_FALSE(report.StartWithBlock(&response, 1));
   EXPECT_TRUE(server.requests().empty());
+  // The transport's code for a body it cannot read: CURLE_READ_ERROR, or
+  // ERROR_READ_FAULT.
+#if defined(_WIN32)
+  const std::string error =
+      "ReadWithProgress: the body stream cannot be read (0x1e)";
+#else
   const std::string error =
       "ReadWithProgress: the body stream cannot be read (0x1a)";
+#endif
   EXPECT_EQ(response, error + error);
 }
 
@@ -237,7 +247,8 @@ TEST(ReportBodyTest, UnreadableBodyIsNotSigned) {
   TelvaneReport report;
   EXPECT_FALSE(
       report.Sign(*MakeReportBody(kEvent, base::utils::Path(path), 10)));
-  EXPECT_NE(log.Take().find("read dump failed: " + path + ": cannot open"),
+  EXPECT_NE(log.Take().find("read dump failed: " +
+                            base::utils::Path(path).ToUtf8() + ": cannot open"),
             std::string::npos);
 }
 
