@@ -1,5 +1,6 @@
 #include "test/crashreport_under_test.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -39,12 +40,18 @@ int RunCrashReport(const std::string& built,
   return RunProcess(command.program, command.arguments);
 }
 
-std::string JsonPathForCrashReport(const std::string& path) {
+std::string PathGivenToCrashReport(const std::string& path) {
   if (!CrashReportUnderWine())
     return path;
-  std::string json = "Z:";
-  for (char c : path)
-    json += c == '/' ? std::string("\\\\") : std::string(1, c);
+  std::string given = "Z:" + path;
+  std::replace(given.begin(), given.end(), '/', '\\');
+  return given;
+}
+
+std::string JsonPathForCrashReport(const std::string& path) {
+  std::string json;
+  for (char c : PathGivenToCrashReport(path))
+    json += c == '\\' ? std::string("\\\\") : std::string(1, c);
   return json;
 }
 

@@ -34,8 +34,11 @@ int RunCrashReport(const std::string& built,
                    const std::vector<std::string>& arguments);
 
 // The absolute path as the host of the executable under test hands it
-// over, ready to stand inside a JSON string: itself, or under Wine
-// "Z:\\tmp\\a" (backslashes, escaped).
+// over: itself, or under Wine Z:\tmp\a (backslashes).
+std::string PathGivenToCrashReport(const std::string& path);
+
+// PathGivenToCrashReport(path), ready to stand inside a JSON string (its
+// backslashes escaped).
 std::string JsonPathForCrashReport(const std::string& path);
 
 // The absolute path as the executable under test writes it in its log and

@@ -21,9 +21,8 @@ namespace {
 // under test shows it, or, under Wine, as it was given (Z:\tmp\dumps), the
 // backslashes of the path that follows then shown as '/'.
 std::string ShowRoot(std::string text, const std::string& dir) {
-  std::string given = "Z:" + dir;
-  std::replace(given.begin(), given.end(), '/', '\\');
-  for (const std::string& form : {PathShownByCrashReport(dir), given}) {
+  for (const std::string& form :
+       {PathShownByCrashReport(dir), PathGivenToCrashReport(dir)}) {
     for (size_t at; (at = text.find(form)) != std::string::npos;) {
       text.replace(at, form.size(), "ROOT");
       for (at += 4; at < text.size() && !std::strchr(" ,\"", text[at]); ++at) {
