@@ -38,6 +38,7 @@ set(TLV_WINDOWS_TESTS
   base_zip_test
   common_service_test
   crash_report_test
+  delivery_ledger_test
   logging_registry_test
   report_envelope_test
   report_process_test

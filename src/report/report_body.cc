@@ -19,7 +19,7 @@ namespace {
 constexpr size_t kPieceSize = 3 * 16384;
 
 // "[" + event with "dump" + "]" over a file that is read anew for each pass.
-class DumpReportBody final : public base::net::HTTPBodyStream {
+class DumpReportBody final : public ReportBody {
  public:
   DumpReportBody(const std::string& event_text,
                  const base::utils::Path& dump,
@@ -36,6 +36,12 @@ class DumpReportBody final : public base::net::HTTPBodyStream {
         text_(base::utils::Base64EncodedSize(kPieceSize)) {}
 
   int64_t Size() override { return size_; }
+
+  std::optional<uint32_t> dump_crc32() const override {
+    return first_crc_
+               ? std::optional<uint32_t>(static_cast<uint32_t>(*first_crc_))
+               : std::nullopt;
+  }
 
   void Reset() override {
     position_ = 0;
@@ -156,16 +162,35 @@ class DumpReportBody final : public base::net::HTTPBodyStream {
   std::optional<uLong> first_crc_;
 };
 
+// "[" + event + "]" without a dump.
+class EventReportBody final : public ReportBody {
+ public:
+  explicit EventReportBody(const std::string& event_text)
+      : text_("[" + event_text + "]") {}
+
+  int64_t Size() override { return text_.Size(); }
+  void Reset() override {
+    text_.Reset();
+    position_ = 0;
+  }
+  int64_t Read(char* buffer, int64_t capacity) override {
+    const int64_t count = text_.Read(buffer, capacity);
+    position_ += count;
+    return count;
+  }
+  std::optional<uint32_t> dump_crc32() const override { return 0; }
+
+ private:
+  base::net::StringHTTPBodyStream text_;
+};
+
 }  // namespace
 
-std::shared_ptr<base::net::HTTPBodyStream> MakeReportBody(
-    const std::string& event_text,
-    const base::utils::Path& dump,
-    uint64_t dump_size) {
-  if (dump_size == 0) {
-    return std::make_shared<base::net::StringHTTPBodyStream>("[" + event_text +
-                                                             "]");
-  }
+std::shared_ptr<ReportBody> MakeReportBody(const std::string& event_text,
+                                           const base::utils::Path& dump,
+                                           uint64_t dump_size) {
+  if (dump_size == 0)
+    return std::make_shared<EventReportBody>(event_text);
   return std::make_shared<DumpReportBody>(event_text, dump, dump_size);
 }
 

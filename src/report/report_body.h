@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/net/http_body.h"
@@ -28,10 +29,17 @@ namespace tlv {
 //
 // With dump_size 0 the body is the event text alone and the file is not
 // read. event_text must be a JSON object with at least one member.
-std::shared_ptr<base::net::HTTPBodyStream> MakeReportBody(
-    const std::string& event_text,
-    const base::utils::Path& dump,
-    uint64_t dump_size);
+class ReportBody : public base::net::HTTPBodyStream {
+ public:
+  // The CRC-32 of the dump's bytes in the first complete pass, the one the
+  // signature is computed over, which every later pass matched; none
+  // before that pass. The CRC-32 of no bytes, 0, for dump_size 0.
+  virtual std::optional<uint32_t> dump_crc32() const = 0;
+};
+
+std::shared_ptr<ReportBody> MakeReportBody(const std::string& event_text,
+                                           const base::utils::Path& dump,
+                                           uint64_t dump_size);
 
 }  // namespace tlv
 

@@ -1,6 +1,7 @@
 #include "report/report_body.h"
 
 #include <yyjson.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -90,11 +91,16 @@ TEST(ReportBodyTest, StreamedBodyIsTheDocumentAndWhatIsSent) {
     const std::string dump = RandomBytes(size, static_cast<uint32_t>(size));
     const std::string path = dir.path() + "/crash.dmp";
     WriteFile(path, dump);
-    const std::shared_ptr<base::net::HTTPBodyStream> body =
+    const std::shared_ptr<ReportBody> body =
         MakeReportBody(kEvent, base::utils::Path(path), size);
 
+    EXPECT_EQ(body->dump_crc32(),
+              size == 0 ? std::optional<uint32_t>(0) : std::nullopt);
     const std::optional<std::string> streamed = ReadPass(*body);
     ASSERT_TRUE(streamed);
+    // What a later run compares the file with.
+    EXPECT_EQ(body->dump_crc32(),
+              crc32_z(0, reinterpret_cast<const Bytef*>(dump.data()), size));
     EXPECT_EQ(static_cast<int64_t>(streamed->size()), body->Size());
     EXPECT_TRUE(SameJson(*streamed, BodyBuiltWhole(dump)));
     EXPECT_EQ(streamed->find("\"dump\""),

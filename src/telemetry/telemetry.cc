@@ -129,10 +129,20 @@ void Telemetry::BlockReport(std::string event,
                             std::string component,
                             std::string result,
                             std::string loc) {
+  // A log-collection service that has just failed would most likely fail
+  // again, each time after the transport's full time-outs, while the dumps
+  // wait: the rest of the run's events are only written to the log.
+  if (service_failed_.load())
+    return;
   const EventRecord record = BuildEventRecord(event, component, result, loc);
   std::string response;
   const bool ok = reporter_->BlockReport(record, &response);
   TLV_LOG(base::logging::kInfo, "BlockReport result: {} {}", ok, response);
+  if (!ok && !service_failed_.exchange(true)) {
+    TLV_LOG(base::logging::kWarn,
+            "BlockReport: the log-collection service failed; the rest of "
+            "this run's events are written to the log only");
+  }
 }
 
 void Telemetry::Report(std::string event,
@@ -152,6 +162,8 @@ void Telemetry::Report(std::string event,
 
 void Telemetry::SetArea(int32_t area) {
   reporter_->SetArea(area);
+  // Another area's service is another service.
+  service_failed_.store(false);
 }
 
 }  // namespace tlv

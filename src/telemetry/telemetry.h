@@ -1,6 +1,7 @@
 #ifndef TELEMETRY_TELEMETRY_H_
 #define TELEMETRY_TELEMETRY_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,7 +57,10 @@ class Telemetry final {
 
   // Sends the event at once and logs "BlockReport result: <success>
   // <answer or error texts>". Blocks for the whole exchange; the answer is
-  // not judged, and an event that could not be sent is not kept.
+  // not judged, and an event that could not be sent is not kept. Once one
+  // exchange has failed, later calls send nothing and return at once: a
+  // service that hangs would otherwise cost every event the transport's
+  // time-outs, twice, while the crash reports wait.
   void BlockReport(std::string event,
                    std::string component,
                    std::string result,
@@ -69,7 +73,7 @@ class Telemetry final {
               std::string loc);
 
   // The area whose endpoint the reporter sends to; the slot and the store
-  // name stay as they are.
+  // name stay as they are. BlockReport sends again after a failure.
   void SetArea(int32_t area);
 
   int32_t area() const { return area_; }
@@ -78,6 +82,8 @@ class Telemetry final {
 
  private:
   const int32_t area_;
+  // Set by a failed BlockReport, cleared by SetArea.
+  std::atomic<bool> service_failed_{false};
   // Made by the constructor and never replaced, so reading it needs no lock.
   const std::unique_ptr<TelemetryReporter> reporter_;
   // Last, so that it is destroyed first: queued tasks that have not run yet

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -165,7 +166,10 @@ TEST(TelemetryTest, BlockReportSendsOneEventAndLogsTheOutcome) {
   const std::vector<Case> cases = {
       {kAreaNone, 0,
        "2 tlv::Telemetry::BlockReport: BlockReport result: false url is "
-       "empty\n"},
+       "empty\n"
+       "3 tlv::Telemetry::BlockReport: BlockReport: the log-collection "
+       "service failed; the rest of this run's events are written to the "
+       "log only\n"},
       {kAreaOversea, 1,
        "2 tlv::Telemetry::BlockReport: BlockReport result: true "
        "{\"retcode\":1}\n"},
@@ -188,6 +192,47 @@ TEST(TelemetryTest, BlockReportSendsOneEventAndLogsTheOutcome) {
   EXPECT_EQ(event.GetString("component"), "crash_plugin");
   EXPECT_EQ(event.GetString("result"), "x.dmp,1");
   EXPECT_EQ(event.GetString("loc"), "crash_report.cc:56");
+}
+
+// A service that fails costs the first event its attempts; the events after
+// it are not sent and do not wait, until the area, and with it the
+// service, changes.
+TEST(TelemetryTest, BlockReportStopsSendingToAServiceThatFailed) {
+  std::atomic<int> requests = 0;
+  test::HttpServer server;
+  server.server().Post(
+      "/common/h5log/log/batch",
+      [&](const httplib::Request&, httplib::Response& response) {
+        ++requests;
+        response.status = 500;
+      });
+  ASSERT_TRUE(server.Start(LOOPBACK_PORT));
+  test::ProcessLog log;
+  Telemetry telemetry(kAreaNone);
+  telemetry.SetArea(kAreaOversea);
+  log.Take();
+
+  telemetry.BlockReport("CrashReport", "crash_plugin", "a.dmp,1", "x.cc:1");
+  EXPECT_EQ(requests, 2);  // one retry
+  std::string lines = log.Take();
+  EXPECT_NE(lines.find("BlockReport result: false HTTP status 500"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("3 tlv::Telemetry::BlockReport: BlockReport: the "
+                       "log-collection service failed; the rest of this "
+                       "run's events are written to the log only\n"),
+            std::string::npos)
+      << lines;
+
+  telemetry.BlockReport("CrashReport", "crash_plugin", "b.dmp,1", "x.cc:1");
+  telemetry.BlockReport("CrashReportScan", "crash_plugin", "2 files 0",
+                        "x.cc:2");
+  EXPECT_EQ(requests, 2);
+  EXPECT_EQ(log.Take(), "");
+
+  telemetry.SetArea(kAreaMainland);
+  telemetry.BlockReport("CrashReport", "crash_plugin", "c.dmp,1", "x.cc:1");
+  EXPECT_EQ(requests, 4);
 }
 
 // Counts its live instances, so the plug-in's ownership shows.

@@ -74,6 +74,22 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out);
 
 bool RemoveFile(const Path& path);
 
+// Renames from to to, replacing a file of that name. False when the rename
+// fails; nothing has moved then.
+bool RenameFile(const Path& from, const Path& to);
+
+// The name of path as the platform's narrow file calls take it, and with
+// them libraries such as SQLite: the name's own bytes on POSIX (see
+// WideToNative), UTF-8 on Windows.
+std::string NarrowPath(const Path& path);
+
+// A text that is the same for two spellings of a path exactly where the
+// platform's file names make them one, for keys that outlive the process:
+// the name's bytes on POSIX; on Windows, whose file systems ignore case,
+// the UTF-8 text in upper case. Links and other names of the same file are
+// not resolved: nothing here touches the disk.
+std::string PathKey(const Path& path);
+
 // True when both paths exist and name the same file or directory, however
 // they are spelt: through symbolic links, hard links, or a different case
 // where the file system ignores case. Implemented per platform.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -113,6 +114,19 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
 
 bool RemoveFile(const Path& path) {
   return unlink(WideToNative(path.value()).c_str()) == 0;
+}
+
+bool RenameFile(const Path& from, const Path& to) {
+  return rename(WideToNative(from.value()).c_str(),
+                WideToNative(to.value()).c_str()) == 0;
+}
+
+std::string NarrowPath(const Path& path) {
+  return WideToNative(path.value());
+}
+
+std::string PathKey(const Path& path) {
+  return NarrowPath(path);
 }
 
 }  // namespace base::utils

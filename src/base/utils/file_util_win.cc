@@ -5,6 +5,8 @@
 #include <iterator>
 #include <utility>
 
+#include "base/utils/string_util.h"
+
 namespace base::utils {
 
 namespace {
@@ -128,6 +130,29 @@ bool IsSameFile(const Path& a, const Path& b) {
          first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
          first->nFileIndexHigh == second->nFileIndexHigh &&
          first->nFileIndexLow == second->nFileIndexLow;
+}
+
+bool RenameFile(const Path& from, const Path& to) {
+  return MoveFileExW(from.value().c_str(), to.value().c_str(),
+                     MOVEFILE_REPLACE_EXISTING);
+}
+
+std::string NarrowPath(const Path& path) {
+  return path.ToUtf8();
+}
+
+// NTFS compares names by mapping them to upper case; the invariant
+// locale's mapping is the one that does not depend on the player's
+// language.
+std::string PathKey(const Path& path) {
+  std::wstring upper = path.value();
+  if (!upper.empty() &&
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path.value().data(),
+                    static_cast<int>(path.value().size()), upper.data(),
+                    static_cast<int>(upper.size()), nullptr, nullptr, 0) == 0) {
+    upper = path.value();
+  }
+  return WideToUtf8(upper);
 }
 
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {

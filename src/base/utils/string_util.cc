@@ -1,5 +1,6 @@
 #include "base/utils/string_util.h"
 
+#include <array>
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
@@ -7,19 +8,36 @@
 #include <cstring>
 #include <random>
 
-#include "base/utils/time.h"
+#include "base/utils/rand_util.h"
 
 namespace base::utils {
 
 std::string RandomString() {
   static constexpr char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  static constexpr int kLength = 32;
+  static constexpr size_t kAlphabetSize = sizeof(kAlphabet) - 1;
+  static constexpr size_t kLength = 32;
+  // Bytes from the largest multiple of the alphabet's size up are drawn
+  // again, so that every character is equally likely.
+  static constexpr unsigned kLimit = 256 - 256 % kAlphabetSize;
+
+  std::array<uint8_t, 64> pool;
+  size_t used = pool.size();
   std::string result;
   result.reserve(kLength);
-  for (int i = 0; i < kLength; ++i) {
-    std::mt19937 engine(static_cast<uint32_t>(MonotonicNanoseconds()));
-    std::uniform_int_distribution<int> index(0, sizeof(kAlphabet) - 2);
-    result.push_back(kAlphabet[index(engine)]);
+  while (result.size() < kLength) {
+    if (used == pool.size()) {
+      if (!RandBytes(pool.data(), pool.size())) {
+        // Only a system that refuses its own random source gets here; the
+        // standard library's device draws on another one where it can.
+        std::random_device device;
+        for (uint8_t& byte : pool)
+          byte = static_cast<uint8_t>(device());
+      }
+      used = 0;
+    }
+    const uint8_t byte = pool[used++];
+    if (byte < kLimit)
+      result.push_back(kAlphabet[byte % kAlphabetSize]);
   }
   return result;
 }

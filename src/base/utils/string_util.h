@@ -24,9 +24,11 @@ std::wstring NativeToWide(std::string_view bytes);
 std::string WideToNative(std::wstring_view wide);
 #endif
 
-// 32 characters drawn from "0123456789abcdefghijklmnopqrstuvwxyz". Each
-// character comes from a fresh mt19937 seeded with the low 32 bits of the
-// monotonic clock in nanoseconds. Not suitable for secrets: it names reports.
+// 32 characters drawn uniformly from "0123456789abcdefghijklmnopqrstuvwxyz"
+// with the operating system's random source (RandBytes): about 165 random
+// bits, so ids made on different machines at the same moment do not
+// collide. It names reports, events and runs, which a service files by
+// that name.
 std::string RandomString();
 
 // printf-style formatting with the C library's rules. Yields an empty text

@@ -1,8 +1,14 @@
 #include "base/utils/string_util.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/utils/rand_util.h"
 #include "gtest/gtest.h"
 
 namespace base::utils {
@@ -117,12 +123,44 @@ TEST(StringUtilTest, ConversionsStopAtTheFirstZero) {
   EXPECT_EQ(Utf8ToWide("\0ab"s), L"");
 }
 
-TEST(StringUtilTest, RandomStringUsesDigitsAndLowercaseLetters) {
-  const std::string text = RandomString();
-  EXPECT_EQ(text.size(), 32u);
-  EXPECT_EQ(text.find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz"),
-            std::string::npos)
-      << text;
+// Ids name reports that a service files by id: they must not repeat, and
+// every character must carry its share of randomness, whatever the clock.
+TEST(StringUtilTest, RandomStringsAreUniformAndDoNotRepeat) {
+  constexpr std::string_view kAlphabet = "0123456789abcdefghijklmnopqrstuvwxyz";
+  constexpr int kIds = 4000;
+  std::set<std::string> ids;
+  std::map<char, int> counts;
+  int repeats = 0;  // a character equal to the one before it
+  for (int i = 0; i < kIds; ++i) {
+    const std::string id = RandomString();
+    ASSERT_EQ(id.size(), 32u);
+    ASSERT_EQ(id.find_first_not_of(kAlphabet), std::string::npos) << id;
+    ids.insert(id);
+    for (size_t at = 0; at < id.size(); ++at) {
+      ++counts[id[at]];
+      repeats += at > 0 && id[at] == id[at - 1];
+    }
+  }
+  EXPECT_EQ(ids.size(), static_cast<size_t>(kIds));
+  // 128,000 characters: 3,556 of each expected, and 3,444 repeats. The
+  // bounds lie more than six standard deviations away.
+  ASSERT_EQ(counts.size(), kAlphabet.size());
+  for (const auto& [character, count] : counts) {
+    EXPECT_GT(count, 3200) << character;
+    EXPECT_LT(count, 3920) << character;
+  }
+  EXPECT_GT(repeats, 3100);
+  EXPECT_LT(repeats, 3800);
+}
+
+TEST(StringUtilTest, RandBytesFillsTheWholeBuffer) {
+  // Large enough that a short read of the system's source would show as a
+  // tail of zeros.
+  std::vector<uint8_t> bytes(1 << 20, 0);
+  ASSERT_TRUE(RandBytes(bytes.data(), bytes.size()));
+  const size_t zeros = static_cast<size_t>(
+      std::count(bytes.end() - 4096, bytes.end(), uint8_t{0}));
+  EXPECT_LT(zeros, 64u);
 }
 
 TEST(StringUtilTest, StringPrintf) {

@@ -1,5 +1,8 @@
 #include "crash_plugin/report_process/crash_report.h"
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +13,7 @@
 #include "base/utils/minizip/zip_wrapper.h"
 #include "base/utils/string_util.h"
 #include "crash_plugin/report_process/crash_event.h"
+#include "crash_plugin/report_process/delivery_ledger.h"
 #include "environment/application_context.h"
 #include "timer/timer_service.h"
 
@@ -27,6 +31,12 @@ constexpr size_t kMaxLogFiles = 3;
 // A log larger than this is packed as a copy of its last kMaxLogSize bytes,
 // which bounds the archive to the dump plus three times this.
 constexpr uint64_t kMaxLogSize = 10'485'760;
+
+// A dump that has not been accepted in this many runs in a row is named in
+// the log in every run that tries it again, for whoever runs the service.
+constexpr int32_t kRepeatedFailureRuns = 3;
+// How often, at most, the ledger learns how far a long upload has got.
+constexpr auto kProgressInterval = std::chrono::seconds(1);
 
 // False, after raising "CrashReportPathNotExist", when path names nothing.
 bool PathFound(const std::string& path) {
@@ -54,11 +64,17 @@ std::optional<base::utils::FileInfo> FindDump(const LaunchConfiguration& config,
   return info;
 }
 
+// sent of size bytes, in whole percent; 0 of nothing.
+int32_t Percent(int64_t sent, int64_t size) {
+  return size > 0 ? static_cast<int32_t>(sent * 100 / size) : 0;
+}
+
 // Fills the report of the dump that info describes, sends upload_file (the
 // dump or its archive) and tells whether the service accepted it.
 bool SendDump(const LaunchConfiguration& config,
               const base::utils::FileInfo& info,
-              const base::utils::Path& upload_file) {
+              const base::utils::Path& upload_file,
+              UploadTracking& tracking) {
   base::JsonValue plugin_data;
   FillPluginData(config, plugin_data);
 
@@ -72,8 +88,8 @@ bool SendDump(const LaunchConfiguration& config,
     local_time = occur_time;
   }
 
-  const bool ok =
-      UploadDump(upload_file, plugin_data, config, local_time, occur_time);
+  const bool ok = UploadDump(upload_file, plugin_data, config, local_time,
+                             occur_time, &tracking);
   TLV_LOG(base::logging::kInfo, "CrashReport report done: {} {}",
           config.dmp_path, ok);
   return ok;
@@ -118,14 +134,17 @@ std::vector<std::unique_ptr<base::utils::HeldFile>> HoldTemporaryFiles(
   return held;
 }
 
-// Removes the archives that killed runs left in the work directory. An
-// archive that a live run holds, writing or sending it, stays.
-void RemoveLeftoverArchives() {
-  base::utils::DirectoryWalker walker(
-      ApplicationContext::Instance().GetWorkDir(), /*recursive=*/false,
-      base::utils::DirectoryWalker::kFiles, kArchivePattern);
-  while (std::optional<base::utils::Path> archive = walker.Next())
-    base::utils::RemoveUnheldFile(*archive);
+// Removes the archives and the claims that killed runs left in the work
+// directory. What a live run holds, an archive it writes or sends or a
+// claim on a dump it reports, stays.
+void RemoveLeftovers() {
+  for (const wchar_t* pattern : {kArchivePattern, DumpClaim::kNamePattern}) {
+    base::utils::DirectoryWalker walker(
+        ApplicationContext::Instance().GetWorkDir(), /*recursive=*/false,
+        base::utils::DirectoryWalker::kFiles, pattern);
+    while (std::optional<base::utils::Path> file = walker.Next())
+      base::utils::RemoveUnheldFile(*file);
+  }
 }
 
 // Whether the archive and the cut copies may be written and removed without
@@ -152,12 +171,14 @@ bool TemporaryPathsAreSafe(const base::utils::Path& dump,
 
 // Packs the dump and the logs into archive, each log over kMaxLogSize as a
 // copy of its tail at the index-aligned cut path where that path is held
-// (cut_held). True when the archive holds the whole dump.
-bool PackDump(const base::utils::Path& dump,
-              const std::vector<base::utils::Path>& logs,
-              const std::vector<base::utils::Path>& cut_paths,
-              const std::vector<bool>& cut_held,
-              const base::utils::Path& archive) {
+// (cut_held). The CRC-32 of the dump's bytes when the archive holds the
+// whole dump; none otherwise.
+std::optional<uint32_t> PackDump(
+    const base::utils::Path& dump,
+    const std::vector<base::utils::Path>& logs,
+    const std::vector<base::utils::Path>& cut_paths,
+    const std::vector<bool>& cut_held,
+    const base::utils::Path& archive) {
   base::utils::ZipWrapper zip(archive);
   zip.AddFile(dump);
   for (size_t i = 0; i < logs.size(); ++i) {
@@ -176,34 +197,114 @@ bool PackDump(const base::utils::Path& dump,
     }
   }
   if (!zip.Finish())
-    return false;
+    return std::nullopt;
   // An archive without the whole dump would be accepted in its place, and
   // the dump deleted.
-  if (!zip.packed().front()) {
+  if (!zip.packed().front().whole) {
     TLV_LOG(base::logging::kError, "CrashReport dump not packed whole: {}",
             dump.ToUtf8());
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return zip.packed().front().crc32;
+}
+
+// Sends one claimed dump that info describes, bare or packed, and tells
+// whether the service accepted it.
+using DumpSender = std::function<bool(const base::utils::FileInfo& info,
+                                      UploadTracking& tracking)>;
+
+// Reports the dump at dump (config.dmp_path) under the rules of delivery:
+// only with the claim on it; in a scan, not again once the service has
+// accepted it as it is; with every attempt and its outcome in the ledger,
+// and the acceptance there before the dump is deleted, so that a dump that
+// cannot be deleted is not sent again.
+void DeliverDump(const LaunchConfiguration& config,
+                 const base::utils::Path& dump,
+                 DeliveryLedger& ledger,
+                 const DumpSender& send) {
+  const DumpClaim claim(ApplicationContext::Instance().GetWorkDir(), dump);
+  if (claim.status() == DumpClaim::Status::kHeldElsewhere) {
+    TLV_LOG(base::logging::kInfo,
+            "CrashReport claimed by another run, skipped: {}", config.dmp_path);
+    return;
+  }
+  const std::optional<DeliveryRecord> record = ledger.Find(dump);
+  const bool accepted_before =
+      record && record->state == DeliveryRecord::State::kAccepted;
+  // Opening the ledger dropped the records of dumps that were gone, so this
+  // one went while this run was walking.
+  if (accepted_before && !base::utils::PathExists(dump)) {
+    TLV_LOG(base::logging::kInfo, "CrashReport delivered by another run: {}",
+            config.dmp_path);
+    return;
+  }
+  const std::optional<base::utils::FileInfo> info = FindDump(config, dump);
+  if (!info)
+    return;
+  // A scan finds again what could not be deleted; the host that names one
+  // dump gets it sent.
+  if (config.start_mode == kStartModeScan && accepted_before &&
+      record->Describes(*info) &&
+      ContentHashOfFile(dump) == record->content_hash) {
+    TLV_LOG(base::logging::kInfo,
+            "CrashReport accepted before, not sent again: {}", config.dmp_path);
+    DeleteAcceptedDump(config, dump, *info);
+    return;
+  }
+  if (record && !accepted_before && record->Describes(*info) &&
+      record->failed_runs >= kRepeatedFailureRuns) {
+    TLV_LOG(base::logging::kError,
+            "CrashReport not accepted in {} runs in a row: {}, {} bytes, the "
+            "last send got to {}% of the report",
+            record->failed_runs, config.dmp_path, info->size,
+            record->sent_percent);
+  }
+
+  ledger.RecordAttempt(dump, *info);
+  UploadTracking tracking;
+  int64_t body_size = 0;
+  auto last_record = std::chrono::steady_clock::now();
+  tracking.on_progress = [&](int64_t sent, int64_t size) {
+    body_size = size;
+    // A whole body is always worth a record: a run that is ended while it
+    // waits for the answer has sent everything.
+    const auto now = std::chrono::steady_clock::now();
+    if (sent < size && now - last_record < kProgressInterval)
+      return;
+    last_record = now;
+    ledger.RecordProgress(dump, Percent(sent, size));
+  };
+  if (!send(*info, tracking)) {
+    ledger.RecordFailure(dump, Percent(tracking.sent, body_size));
+    return;
+  }
+  // A content that no pass read whole gets a hash that matches nothing.
+  ledger.RecordAcceptance(
+      dump, *info,
+      tracking.file_crc32 ? ContentHash(*tracking.file_crc32) : std::string());
+  DeleteAcceptedDump(config, dump, *info);
 }
 
 void ReportDump(const LaunchConfiguration& config,
-                const base::utils::Path& dump) {
-  const std::optional<base::utils::FileInfo> info = FindDump(config, dump);
-  if (!info)
-    return;
-  TLV_CRASH_EVENT(base::logging::kInfo, "CrashReport",
-                  config.dmp_path + "," + std::to_string(info->size));
-  if (SendDump(config, *info, dump))
-    DeleteAcceptedDump(config, dump, *info);
+                const base::utils::Path& dump,
+                DeliveryLedger& ledger) {
+  DeliverDump(config, dump, ledger,
+              [&](const base::utils::FileInfo& info, UploadTracking& tracking) {
+                TLV_CRASH_EVENT(
+                    base::logging::kInfo, "CrashReport",
+                    config.dmp_path + "," + std::to_string(info.size));
+                return SendDump(config, info, dump, tracking);
+              });
 }
 
-void ReportDumpWithLogs(const LaunchConfiguration& config,
-                        const base::utils::Path& dump) {
-  const std::optional<base::utils::FileInfo> info = FindDump(config, dump);
-  if (!info)
-    return;
-
+// Sends the dump packed with its logs. Its temporary files are gone when
+// this returns, whatever the outcome, and so before the dump is deleted: a
+// run killed before that leaves the dump, and the dump's next report clears
+// what is left of them.
+bool SendDumpWithLogs(const LaunchConfiguration& config,
+                      const base::utils::Path& dump,
+                      const base::utils::FileInfo& info,
+                      UploadTracking& tracking) {
   const std::vector<base::utils::Path> logs = FindLogFiles(
       dump, config.package_log_pattern.empty() ? kDefaultLogPattern
                                                : config.package_log_pattern);
@@ -219,41 +320,50 @@ void ReportDumpWithLogs(const LaunchConfiguration& config,
             "directory or holds its files",
             ApplicationContext::Instance().GetWorkDir().ToUtf8());
   }
-  bool accepted;
-  {
-    // Held only where the paths are the process's own.
-    const std::vector<std::unique_ptr<base::utils::HeldFile>> held =
-        safe ? HoldTemporaryFiles(temporary)
-             : std::vector<std::unique_ptr<base::utils::HeldFile>>();
-    base::utils::Path upload_file = dump;
-    if (safe) {
-      std::vector<bool> cut_held;
-      for (size_t i = 0; i < cut_paths.size(); ++i)
-        cut_held.push_back(held[i] != nullptr);
-      if (held.back() && PackDump(dump, logs, cut_paths, cut_held, archive)) {
-        upload_file = archive;
-      } else {
-        TLV_CRASH_EVENT(base::logging::kError, "CrashReportZipFailed",
-                        archive.ToUtf8());
-      }
+  // Held only where the paths are the process's own.
+  const std::vector<std::unique_ptr<base::utils::HeldFile>> held =
+      safe ? HoldTemporaryFiles(temporary)
+           : std::vector<std::unique_ptr<base::utils::HeldFile>>();
+  base::utils::Path upload_file = dump;
+  std::optional<uint32_t> packed_crc32;
+  if (safe) {
+    std::vector<bool> cut_held;
+    for (size_t i = 0; i < cut_paths.size(); ++i)
+      cut_held.push_back(held[i] != nullptr);
+    if (held.back())
+      packed_crc32 = PackDump(dump, logs, cut_paths, cut_held, archive);
+    if (packed_crc32) {
+      upload_file = archive;
+    } else {
+      TLV_CRASH_EVENT(base::logging::kError, "CrashReportZipFailed",
+                      archive.ToUtf8());
     }
-
-    // The dump's size, not the archive's.
-    TLV_CRASH_EVENT(base::logging::kInfo, "CrashReportWithLog",
-                    config.dmp_path + "," + std::to_string(info->size));
-    accepted = SendDump(config, *info, upload_file);
   }
-  // Only once the temporary files are gone: a run killed before this point
-  // leaves the dump, and the dump's next report clears what is left of
-  // them.
-  if (accepted)
-    DeleteAcceptedDump(config, dump, *info);
+
+  // The dump's size, not the archive's.
+  TLV_CRASH_EVENT(base::logging::kInfo, "CrashReportWithLog",
+                  config.dmp_path + "," + std::to_string(info.size));
+  const bool accepted = SendDump(config, info, upload_file, tracking);
+  // The archive was signed and sent; the dump's own bytes are what the
+  // archive holds.
+  if (packed_crc32)
+    tracking.file_crc32 = packed_crc32;
+  return accepted;
+}
+
+void ReportDumpWithLogs(const LaunchConfiguration& config,
+                        const base::utils::Path& dump,
+                        DeliveryLedger& ledger) {
+  DeliverDump(config, dump, ledger,
+              [&](const base::utils::FileInfo& info, UploadTracking& tracking) {
+                return SendDumpWithLogs(config, dump, info, tracking);
+              });
 }
 
 }  // namespace
 
 void RunCrashReport(const LaunchConfiguration& config) {
-  RemoveLeftoverArchives();
+  RemoveLeftovers();
   if (config.start_mode == kStartModeScan)
     ScanReport(config);
   else if (config.start_mode == kStartModeSingle)
@@ -265,32 +375,60 @@ void ScanReport(const LaunchConfiguration& config) {
     return;
   const base::utils::Path dump_dir(config.dmp_dir_path);
 
+  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
   base::utils::DirectoryWalker walker(dump_dir, /*recursive=*/true,
                                       base::utils::DirectoryWalker::kFiles,
                                       kDumpPattern);
   int count = 0;
-  while (std::optional<base::utils::Path> dump = walker.Next()) {
+  const auto report = [&](const base::utils::Path& dump) {
     LaunchConfiguration copy = config;
-    // For the messages only: *dump keeps the bytes of a name that is not
+    // For the messages only: dump keeps the bytes of a name that is not
     // UTF-8, which this text cannot.
-    copy.dmp_path = dump->ToUtf8();
+    copy.dmp_path = dump.ToUtf8();
     if (config.is_package_log)
-      ReportDumpWithLogs(copy, *dump);
+      ReportDumpWithLogs(copy, dump, ledger);
     else
-      ReportDump(copy, *dump);
+      ReportDump(copy, dump, ledger);
     ++count;
+  };
+  // A dump that did not get through before waits until the dumps that have
+  // not failed have had their turn, so that one that can never get through
+  // holds up no other; the fewer runs it failed in, the sooner it comes.
+  // Among equals the walk's order holds.
+  struct Deferred {
+    int32_t failed_runs;
+    base::utils::Path dump;
+  };
+  std::vector<Deferred> deferred;
+  while (std::optional<base::utils::Path> dump = walker.Next()) {
+    if (const int32_t failed_runs = ledger.FailedRunsAtOpen(*dump)) {
+      TLV_LOG(base::logging::kInfo,
+              "CrashReport not accepted in an earlier run, goes last: {}",
+              dump->ToUtf8());
+      deferred.push_back({failed_runs, std::move(*dump)});
+      continue;
+    }
+    report(*dump);
   }
+  std::stable_sort(deferred.begin(), deferred.end(),
+                   [](const Deferred& a, const Deferred& b) {
+                     return a.failed_runs < b.failed_runs;
+                   });
+  for (const Deferred& late : deferred)
+    report(late.dump);
   TLV_CRASH_EVENT(
       base::logging::kInfo, "CrashReportScan",
       std::to_string(count) + " files " + (config.is_package_log ? "1" : "0"));
 }
 
 void BlockReport(const LaunchConfiguration& config) {
-  ReportDump(config, base::utils::Path(config.dmp_path));
+  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  ReportDump(config, base::utils::Path(config.dmp_path), ledger);
 }
 
 void BlockReportWithLog(const LaunchConfiguration& config) {
-  ReportDumpWithLogs(config, base::utils::Path(config.dmp_path));
+  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  ReportDumpWithLogs(config, base::utils::Path(config.dmp_path), ledger);
 }
 
 std::vector<base::utils::Path> FindLogFiles(const base::utils::Path& dump,

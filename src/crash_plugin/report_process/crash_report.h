@@ -1,7 +1,10 @@
 #ifndef CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_H_
 #define CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_H_
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,16 +74,32 @@ void FillApmInfo(base::JsonValue& object);
 // true) and "SymbolId".
 void FillPluginData(const LaunchConfiguration& config, base::JsonValue& object);
 
+// How far an upload got, for the delivery ledger: on_progress is the
+// caller's, the rest is filled in by the upload.
+struct UploadTracking {
+  // Called on the calling thread after every piece of the body that an
+  // attempt hands to the transport, with the bytes it has handed over so
+  // far and the body's size.
+  std::function<void(int64_t sent, int64_t size)> on_progress;
+  // The most bytes of the body that one attempt handed to the transport.
+  int64_t sent = 0;
+  // The CRC-32 of the sent file's bytes in the pass that signed the report;
+  // none when no pass read it whole.
+  std::optional<uint32_t> file_crc32;
+};
+
 // Builds the report of the file at path (its bytes as Base64 in "dump"; no
 // "dump" when the file is missing or empty) and sends it, streaming the file
 // rather than holding it in memory. True only when the service accepted it.
 // A file that exists but cannot be read whole, or that changes while it is
-// sent, is not delivered: false, so the caller keeps it.
+// sent, is not delivered: false, so the caller keeps it. tracking, when
+// given, follows the upload.
 bool UploadDump(const base::utils::Path& path,
                 const base::JsonValue& plugin_data,
                 const LaunchConfiguration& config,
                 const std::string& local_time,
-                const std::string& occur_time);
+                const std::string& occur_time,
+                UploadTracking* tracking = nullptr);
 
 // Signs and posts "[" + body + "]" to the area's data-upload service with up
 // to 3 retries. True when the answer is a JSON object whose "code" is the
@@ -89,8 +108,10 @@ bool ReportContent(const std::string& body);
 
 // The same for a whole request body, "[" + event + "]", which is read once
 // to sign it and again for every attempt. A body whose signing pass fails is
-// not sent: false, with no event (the body logs why).
-bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request);
+// not sent: false, with no event (the body logs why). tracking, when given,
+// follows how far the attempts get.
+bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request,
+                   UploadTracking* tracking = nullptr);
 
 }  // namespace tlv
 

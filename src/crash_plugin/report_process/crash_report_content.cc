@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,34 @@ constexpr char kCrashPluginName[] = "CrashPlugin";
 constexpr int32_t kReportEventId = 100011;
 constexpr char kReportEventName[] = "APMReport";
 constexpr uint64_t kUploadRetries = 3;
+
+// Passes a body through and tells tracking how far each attempt gets.
+class TrackedBody final : public base::net::HTTPBodyStream {
+ public:
+  TrackedBody(std::shared_ptr<base::net::HTTPBodyStream> body,
+              UploadTracking& tracking)
+      : body_(std::move(body)), tracking_(tracking) {}
+
+  int64_t Size() override { return body_->Size(); }
+  void Reset() override {
+    body_->Reset();
+    position_ = 0;
+  }
+  int64_t Read(char* buffer, int64_t capacity) override {
+    const int64_t count = body_->Read(buffer, capacity);
+    if (count > 0) {
+      position_ += count;
+      tracking_.sent = std::max(tracking_.sent, position_);
+      if (tracking_.on_progress)
+        tracking_.on_progress(position_, Size());
+    }
+    return count;
+  }
+
+ private:
+  const std::shared_ptr<base::net::HTTPBodyStream> body_;
+  UploadTracking& tracking_;
+};
 
 }  // namespace
 
@@ -51,7 +80,8 @@ bool UploadDump(const base::utils::Path& path,
                 const base::JsonValue& plugin_data,
                 const LaunchConfiguration& config,
                 const std::string& local_time,
-                const std::string& occur_time) {
+                const std::string& occur_time,
+                UploadTracking* tracking) {
   const std::string message_id = base::utils::RandomString();
   base::JsonValue apm_info;
   FillApmInfo(apm_info);
@@ -81,7 +111,12 @@ bool UploadDump(const base::utils::Path& path,
   // An event that could not be written goes out as "[]" and is refused.
   if (event.empty())
     return ReportContent(event);
-  return ReportContent(MakeReportBody(event, path, dump_size));
+  const std::shared_ptr<ReportBody> body =
+      MakeReportBody(event, path, dump_size);
+  const bool accepted = ReportContent(body, tracking);
+  if (tracking)
+    tracking->file_crc32 = body->dump_crc32();
+  return accepted;
 }
 
 bool ReportContent(const std::string& body) {
@@ -89,7 +124,8 @@ bool ReportContent(const std::string& body) {
       std::make_shared<base::net::StringHTTPBodyStream>("[" + body + "]"));
 }
 
-bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request) {
+bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request,
+                   UploadTracking* tracking) {
   std::string response;
   {
     auto report = std::make_unique<TelvaneReport>();
@@ -98,6 +134,9 @@ bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request) {
     report->SetMethod(base::net::kPost);
     if (!report->Sign(*request))
       return false;
+    // Only the sending passes count, not the signing one.
+    if (tracking)
+      request = std::make_shared<TrackedBody>(std::move(request), *tracking);
     report->SetBody(std::move(request));
     if (!report->StartWithBlock(&response, kUploadRetries)) {
       TLV_CRASH_EVENT(base::logging::kError, "CrashReportFailed", response);

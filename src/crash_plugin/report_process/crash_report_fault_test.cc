@@ -4,7 +4,6 @@
 // and the process exits with 0 within two minutes.
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,28 +36,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::Sha256;
 
 // Logs over this size are packed as a copy of their tail.
 constexpr size_t kCutSize = 10'485'760;
-
-std::string Sha256(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(),
-                       nullptr),
-            1);
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 0xf];
-  }
-  return hex;
-}
-
-std::string ReadFile(const std::string& path) {
-  return base::utils::ReadFileToString(base::utils::Path(path));
-}
 
 // A regular expression that matches text exactly.
 std::string Quote(const std::string& text) {
@@ -99,21 +81,6 @@ class CrashReportFaultTest : public test::CrashReportJobFixture {
     CrashReportJobFixture::StartService(std::move(options));
   }
 
-  // Every line of the process's log, as test::LogLines gives them.
-  std::vector<std::string> ProcessLog() const {
-    return test::LogLines(ReadFile(process_dir() + "/telvane.log"));
-  }
-
-  bool Logged(const std::string& line) const {
-    const std::vector<std::string> log = ProcessLog();
-    return std::find(log.begin(), log.end(), line) != log.end();
-  }
-
-  // Whether the run ended by itself rather than by the watchdog.
-  bool RanToTheEnd() const {
-    return Logged("INFO crash_process_main.cc: crashreport process done");
-  }
-
   // The byte counts (announced, handed over) of each request of the run
   // whose body has a megabyte or more, as the transport logs them.
   std::vector<std::pair<uint64_t, uint64_t>> LargeTransfers() const {
@@ -133,49 +100,6 @@ class CrashReportFaultTest : public test::CrashReportJobFixture {
     }
     return transfers;
   }
-
-  // Waits until the service has received count uploads, at the most until
-  // the watchdog has surely ended the run that should send them.
-  void WaitForUploads(size_t count) const {
-    const auto give_up =
-        std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    while (service_->uploads().size() < count) {
-      ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no upload";
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-
-  // The SHA-256 of each dump that the service accepted: a whole request it
-  // answered with an acceptance, the dump itself or, in an archive, the
-  // archive's first entry. Archives already read are looked up in hashes.
-  std::set<std::string> AcceptedDumps(
-      std::map<std::string, std::string>& hashes) const {
-    std::set<std::string> accepted;
-    for (const tools::ReceivedUpload& upload : service_->uploads()) {
-      if (upload.verdict != "ok" || upload.stored.empty() ||
-          !(upload.answer == "accept" || upload.answer.starts_with("delay:")))
-        continue;
-      auto [at, added] = hashes.try_emplace(upload.stored);
-      if (added) {
-        const std::string stored = ReadFile(upload.stored);
-        at->second =
-            stored.starts_with("PK\x03\x04")
-                ? Sha256(test::ZipEntryContent(
-                      upload.stored, test::ZipEntryNames(upload.stored).at(0)))
-                : Sha256(stored);
-      }
-      accepted.insert(at->second);
-    }
-    return accepted;
-  }
-
-  // Scan mode over dumps_dir(), with the logs as given.
-  std::string ScanMembers(const std::string& more = "") const {
-    return R"("start_mode":1,"dmp_dir_path":")" + Json(dumps_dir()) + "\"" +
-           more;
-  }
-  static constexpr char kWithLogs[] =
-      R"(,"is_package_log":true,"package_log_pattern":"\\.log$")";
 };
 
 // Whatever the service does short of accepting, the dump stays. A failing
@@ -308,7 +232,8 @@ TEST_F(CrashReportFaultTest, ServiceThatNeverAnswersIsEndedByTheWatchdog) {
   EXPECT_EQ(service_->uploads().size(), dumps.size());
   for (const std::string& dump : dumps)
     EXPECT_FALSE(fs::exists(dump)) << dump;
-  EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+  EXPECT_EQ(ProcessDirFiles(),
+            (std::vector<std::string>{"delivery.db", "telvane.log"}));
   EXPECT_TRUE(log.Unchanged());
 }
 
@@ -337,7 +262,7 @@ TEST_F(CrashReportFaultTest, KilledRunsLoseNoDumpAndChangeNoLog) {
   };
   std::map<std::string, std::string> hashes;
   const auto check = [&] {
-    const std::set<std::string> accepted = AcceptedDumps(hashes);
+    const std::map<std::string, int> accepted = AcceptedDumps(hashes);
     for (const auto& [path, content] : dumps) {
       if (fs::exists(path)) {
         EXPECT_TRUE(ReadFile(path) == content) << path;
@@ -368,7 +293,8 @@ TEST_F(CrashReportFaultTest, KilledRunsLoseNoDumpAndChangeNoLog) {
   check();
   for (const auto& [path, content] : dumps)
     EXPECT_FALSE(fs::exists(path)) << path;
-  EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+  EXPECT_EQ(ProcessDirFiles(),
+            (std::vector<std::string>{"delivery.db", "telvane.log"}));
 }
 
 // A run killed while it sends leaves its archive and the copy of its log's
@@ -380,19 +306,29 @@ TEST_F(CrashReportFaultTest, LeftoverOfAKilledRunIsRemovedByTheNextRun) {
   const test::Command command = test::CrashReportCommand(
       CRASHREPORT_EXE, {Argument(ScanMembers(kWithLogs))});
   test::ChildProcess killed(command.program, command.arguments);
-  // The run holds its files while it waits for the answer.
+  // The run holds its files while it waits for the answer, and its claim
+  // on the dump.
   ASSERT_NO_FATAL_FAILURE(WaitForUploads(1));
-  const std::vector<std::string> left = ProcessDirFiles();
-  ASSERT_EQ(left.size(), 3u);
+  const std::vector<std::string> left = TemporaryFiles();
+  ASSERT_EQ(left.size(), 2u);
   EXPECT_TRUE(std::regex_match(left[0], std::regex(R"(\d+-crash\.zip)")));
   EXPECT_EQ(left[1], "Player.log");
+  const auto claims = [this] {
+    const std::vector<std::string> names = ProcessDirFiles();
+    return std::count_if(
+        names.begin(), names.end(),
+        [](const std::string& name) { return name.ends_with(".claim"); });
+  };
+  EXPECT_EQ(claims(), 1);
   killed.Kill(SIGKILL);
   EXPECT_EQ(killed.Wait().signal, SIGKILL);
-  EXPECT_EQ(ProcessDirFiles(), left);
+  EXPECT_EQ(TemporaryFiles(), left);
+  EXPECT_EQ(claims(), 1);
 
   Run(ScanMembers(kWithLogs));
 
-  EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+  EXPECT_EQ(ProcessDirFiles(),
+            (std::vector<std::string>{"delivery.db", "telvane.log"}));
   EXPECT_EQ(service_->uploads().size(), 2u);
   EXPECT_FALSE(fs::exists(dump));
   EXPECT_TRUE(log.Unchanged());
@@ -417,10 +353,8 @@ TEST_F(CrashReportFaultTest, FilesThatALiveRunHoldsStay) {
   test::ChildProcess live(command.program, command.arguments);
   ASSERT_NO_FATAL_FAILURE(WaitForUploads(1));
   std::map<std::string, std::string> held;  // name -> content
-  for (const std::string& name : ProcessDirFiles()) {
-    if (name != "telvane.log")
-      held[name] = ReadFile(process_dir() + "/" + name);
-  }
+  for (const std::string& name : TemporaryFiles())
+    held[name] = ReadFile(process_dir() + "/" + name);
   ASSERT_EQ(held.size(), 2u);
 
   Run(R"("start_mode":1,"dmp_dir_path":")" + Json(dumps_dir() + "/other") +
@@ -445,7 +379,8 @@ TEST_F(CrashReportFaultTest, FilesThatALiveRunHoldsStay) {
   EXPECT_TRUE(end.exited);
   EXPECT_EQ(end.status, 0);
   EXPECT_TRUE(fs::exists(live_dump));
-  EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
+  EXPECT_EQ(ProcessDirFiles(),
+            (std::vector<std::string>{"delivery.db", "telvane.log"}));
 }
 
 // A dump that vanishes, shrinks or grows after the walk found it. Before its
@@ -754,7 +689,7 @@ TEST_F(CrashReportFaultTest, TenThousandDumps) {
     EXPECT_TRUE(end.exited);
     EXPECT_EQ(end.status, 0);
     std::map<std::string, std::string> hashes;
-    const std::set<std::string> accepted = AcceptedDumps(hashes);
+    const std::map<std::string, int> accepted = AcceptedDumps(hashes);
     for (const auto& [path, content] : written) {
       if (!fs::exists(path)) {
         EXPECT_TRUE(accepted.contains(Sha256(content))) << path;

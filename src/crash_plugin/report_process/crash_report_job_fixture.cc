@@ -1,15 +1,20 @@
 #include "crash_plugin/report_process/crash_report_job_fixture.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "base/json/base64.h"
 #include "base/utils/file_util.h"
 #include "test/crashreport_under_test.h"
 #include "test/log_lines.h"
+#include "test/unzip.h"
 
 namespace test {
 
@@ -68,12 +73,53 @@ void CrashReportJobFixture::Run(const std::string& members,
 
 std::vector<std::string> CrashReportJobFixture::JobLog() const {
   std::vector<std::string> lines;
-  for (const std::string& line : LogLines(base::utils::ReadFileToString(
-           base::utils::Path(process_dir() + "/telvane.log")))) {
+  for (const std::string& line : ProcessLog()) {
     if (line.find(" crash_report") != std::string::npos)
       lines.push_back(ShowRoot(line, dumps_dir()));
   }
   return lines;
+}
+
+std::vector<std::string> CrashReportJobFixture::ProcessLog() const {
+  return LogLines(ReadFile(process_dir() + "/telvane.log"));
+}
+
+bool CrashReportJobFixture::Logged(const std::string& line) const {
+  const std::vector<std::string> log = ProcessLog();
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+bool CrashReportJobFixture::RanToTheEnd() const {
+  return Logged("INFO crash_process_main.cc: crashreport process done");
+}
+
+void CrashReportJobFixture::WaitForUploads(size_t count) const {
+  const auto give_up =
+      std::chrono::steady_clock::now() + std::chrono::minutes(3);
+  while (service_->uploads().size() < count) {
+    ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no upload";
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::map<std::string, int> CrashReportJobFixture::AcceptedDumps(
+    std::map<std::string, std::string>& hashes) const {
+  std::map<std::string, int> accepted;
+  for (const tools::ReceivedUpload& upload : service_->uploads()) {
+    if (upload.verdict != "ok" || upload.stored.empty() ||
+        !(upload.answer == "accept" || upload.answer.starts_with("delay:")))
+      continue;
+    auto [at, added] = hashes.try_emplace(upload.stored);
+    if (added) {
+      const std::string stored = ReadFile(upload.stored);
+      at->second = stored.starts_with("PK\x03\x04")
+                       ? Sha256(ZipEntryContent(
+                             upload.stored, ZipEntryNames(upload.stored).at(0)))
+                       : Sha256(stored);
+    }
+    ++accepted[at->second];
+  }
+  return accepted;
 }
 
 std::vector<std::string> CrashReportJobFixture::Events() const {
@@ -107,6 +153,17 @@ std::vector<std::string> CrashReportJobFixture::ProcessDirFiles() const {
   return names;
 }
 
+std::vector<std::string> CrashReportJobFixture::TemporaryFiles() const {
+  std::vector<std::string> names;
+  for (const std::string& name : ProcessDirFiles()) {
+    if (name != "telvane.log" && !name.starts_with("delivery.db") &&
+        !name.ends_with(".claim")) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
 std::string CrashReportJobFixture::AddFile(const std::string& name,
                                            const std::string& content) const {
   const fs::path path = fs::path(dumps_dir()) / name;
@@ -131,6 +188,25 @@ base::JsonValue CrashReportJobFixture::PluginData(
               .at(0)
               .GetValue("uploadContent")
               ->GetValue("PluginData");
+}
+
+std::string Sha256(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EXPECT_EQ(EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(),
+                       nullptr),
+            1);
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 0xf];
+  }
+  return hex;
+}
+
+std::string ReadFile(const std::string& path) {
+  return base::utils::ReadFileToString(base::utils::Path(path));
 }
 
 std::string Pattern(size_t size) {

@@ -1,6 +1,7 @@
 #ifndef CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_JOB_FIXTURE_H_
 #define CRASH_PLUGIN_REPORT_PROCESS_CRASH_REPORT_JOB_FIXTURE_H_
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,31 @@ class CrashReportJobFixture : public ::testing::Test {
 
   // The job's lines of the process's log, "ROOT" standing for dumps_dir().
   std::vector<std::string> JobLog() const;
+  // Every line of the process's log, as test::LogLines gives them.
+  std::vector<std::string> ProcessLog() const;
+  bool Logged(const std::string& line) const;
+  // Whether the run ended by itself rather than by the watchdog.
+  bool RanToTheEnd() const;
+
+  // Waits until the service has received count uploads, at the most until
+  // the watchdog has surely ended the run that should send them.
+  void WaitForUploads(size_t count) const;
+
+  // How often the service accepted each dump, by the dump's SHA-256: a
+  // whole request it answered with an acceptance, the dump itself or, in an
+  // archive, the archive's first entry. Archives already read are looked up
+  // in hashes.
+  std::map<std::string, int> AcceptedDumps(
+      std::map<std::string, std::string>& hashes) const;
+
+  // Scan mode over dumps_dir(), with the members that more adds.
+  std::string ScanMembers(const std::string& more = "") const {
+    return R"("start_mode":1,"dmp_dir_path":")" + Json(dumps_dir()) + "\"" +
+           more;
+  }
+  // Packs each dump with the logs beside it.
+  static constexpr char kWithLogs[] =
+      R"(,"is_package_log":true,"package_log_pattern":"\\.log$")";
 
   // The telemetry events received, as "event: result" with "ROOT" standing
   // for dumps_dir(). Each must be the job's, with the common fields of the
@@ -56,6 +82,9 @@ class CrashReportJobFixture : public ::testing::Test {
 
   // The names in the process's directory, sorted.
   std::vector<std::string> ProcessDirFiles() const;
+  // Those of the job's files for one report, archives and cut log copies:
+  // all but the log, the delivery ledger and the claims on dumps.
+  std::vector<std::string> TemporaryFiles() const;
 
   // Writes content to name below dumps_dir(), with any missing directories.
   std::string AddFile(const std::string& name,
@@ -77,6 +106,11 @@ class CrashReportJobFixture : public ::testing::Test {
 
 // Distinct bytes at every offset, so that a copy from the wrong offset shows.
 std::string Pattern(size_t size);
+
+// Lowercase hex.
+std::string Sha256(const std::string& bytes);
+
+std::string ReadFile(const std::string& path);
 
 }  // namespace test
 

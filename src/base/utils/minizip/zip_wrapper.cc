@@ -166,7 +166,7 @@ void ZipWrapper::AddFile(const Path& path) {
 }
 
 bool ZipWrapper::Finish() {
-  packed_.assign(files_.size(), false);
+  packed_.assign(files_.size(), Packed());
   if (files_.empty()) {
     TLV_LOG(base::logging::kError, "please add files");
     return false;
@@ -222,6 +222,9 @@ bool ZipWrapper::Finish() {
         read_error = true;
       }
       if (read > 0) {
+        packed_[i].crc32 = static_cast<uint32_t>(crc32_z(
+            packed_[i].crc32, reinterpret_cast<const Bytef*>(buffer.get()),
+            static_cast<size_t>(read)));
         result = zipWriteInFileInZip(zip, buffer.get(),
                                      static_cast<unsigned int>(read));
         if (result < 0) {
@@ -239,7 +242,7 @@ bool ZipWrapper::Finish() {
         TLV_LOG(base::logging::kError, "error in closing {} in the zipfile",
                 path.ToUtf8());
       } else {
-        packed_[i] = !read_error;
+        packed_[i].whole = !read_error;
       }
     }
   }

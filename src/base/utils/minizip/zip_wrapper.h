@@ -1,6 +1,7 @@
 #ifndef BASE_UTILS_MINIZIP_ZIP_WRAPPER_H_
 #define BASE_UTILS_MINIZIP_ZIP_WRAPPER_H_
 
+#include <cstdint>
 #include <vector>
 
 #include "base/utils/file_path.h"
@@ -34,9 +35,17 @@ class ZipWrapper {
   // mean that every file was packed: see packed().
   bool Finish();
 
-  // After Finish, one flag per added file, in the order added: true when
-  // all of the file's bytes went into its entry and the entry was closed.
-  const std::vector<bool>& packed() const { return packed_; }
+  // What became of one added file.
+  struct Packed {
+    // All of the file's bytes went into its entry and the entry was closed.
+    bool whole = false;
+    // The CRC-32 of the bytes that went into the entry, as the archive
+    // records it.
+    uint32_t crc32 = 0;
+  };
+
+  // After Finish, one per added file, in the order added.
+  const std::vector<Packed>& packed() const { return packed_; }
 
   // True when the file has at least 0xFFFFFFFF bytes, the size from which
   // its entry needs ZIP64 extensions; false when it cannot be queried.
@@ -45,7 +54,7 @@ class ZipWrapper {
  private:
   std::vector<Path> files_;
   Path archive_;
-  std::vector<bool> packed_;
+  std::vector<Packed> packed_;
 };
 
 }  // namespace base::utils

@@ -1,0 +1,169 @@
+#ifndef CRASH_PLUGIN_REPORT_PROCESS_DELIVERY_LEDGER_H_
+#define CRASH_PLUGIN_REPORT_PROCESS_DELIVERY_LEDGER_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "base/utils/file_path.h"
+#include "base/utils/file_util.h"
+#include "base/utils/held_file.h"
+
+struct sqlite3;
+
+namespace tlv {
+
+// What the ledger knows of one dump, by its path.
+struct DeliveryRecord {
+  enum class State : int32_t {
+    // An attempt began and has not ended. Seen by a later run, the run
+    // that began it was ended while it sent.
+    kSending = 0,
+    // The last attempt ended without an acceptance.
+    kFailed = 1,
+    // The service accepted the dump described by size, last_write and
+    // content_hash.
+    kAccepted = 2,
+  };
+
+  State state = State::kSending;
+  // The dump as it was when the record was made.
+  uint64_t size = 0;
+  int64_t last_write = 0;  // base::Time ticks
+  // ContentHash of the bytes the service accepted; empty before that.
+  std::string content_hash;
+  // Runs in a row whose attempt did not end in an acceptance, an attempt
+  // still going on included.
+  int32_t failed_runs = 0;
+  // How far the last attempt got: the largest share of the request body, in
+  // percent, that the transport had taken.
+  int32_t sent_percent = 0;
+
+  // Whether info describes the dump of this record: same size, same
+  // modification time.
+  bool Describes(const base::utils::FileInfo& info) const;
+};
+
+// The identity of a dump's content as the ledger keeps it: "crc32:" and
+// eight lowercase hex digits of the CRC-32 of its bytes.
+std::string ContentHash(uint32_t crc32);
+// ContentHash of the file's bytes as they are now; none when it cannot be
+// read whole.
+std::optional<std::string> ContentHashOfFile(const base::utils::Path& path);
+
+// The process's memory of its uploads across runs: a SQLite database in the
+// work directory (delivery.db) with one record per dump path. It keeps a
+// dump that the service accepted from being sent again when it could not be
+// deleted, and lets dumps that keep failing go after the others.
+//
+// Every change is one statement, committed at once, so a run that is killed
+// at any moment leaves the last complete change behind; two runs share the
+// file through SQLite's locks, waiting for each other at most
+// kBusyTimeoutMs. Nothing here can cost a dump: a record is only ever
+// trusted together with the dump's content (see ContentHash), and a ledger
+// that cannot be used is switched off, so the run sends every dump as if
+// there were none (the worst case is one more upload).
+//
+// A file under the ledger's name that is not this ledger, or that SQLite
+// finds damaged, is renamed to delivery.db.bad (replacing an older one),
+// logged, and a new ledger is started. Two runs that find a damaged ledger
+// at the same moment may each start one; the records lost then cost at most
+// one more upload.
+//
+// The ledger stays small: opening it drops the records of dumps that are
+// gone, then all but the kCapacity most recently changed. Used by one
+// thread.
+class DeliveryLedger final {
+ public:
+  static constexpr char kFileName[] = "delivery.db";
+  static constexpr char kSetAsideName[] = "delivery.db.bad";
+  static constexpr int32_t kCapacity = 4096;
+  static constexpr int kBusyTimeoutMs = 2000;
+
+  // Opens or creates the ledger in dir, checks it and prunes it. An empty
+  // dir, or one that cannot hold the ledger, gives a ledger that is off.
+  explicit DeliveryLedger(const base::utils::Path& dir);
+  DeliveryLedger(const DeliveryLedger&) = delete;
+  DeliveryLedger& operator=(const DeliveryLedger&) = delete;
+  ~DeliveryLedger();
+
+  // False once the ledger is off: every Record call then does nothing and
+  // Find finds nothing.
+  bool on() const { return db_ != nullptr; }
+
+  std::optional<DeliveryRecord> Find(const base::utils::Path& dump);
+
+  // failed_runs of the dump's record as it was when the ledger was opened;
+  // 0 without one. Orders a scan without a query per dump.
+  int32_t FailedRunsAtOpen(const base::utils::Path& dump) const;
+
+  // An attempt on the dump that info describes begins: the record becomes
+  // kSending, with failed_runs counting this run, unless the record
+  // described another dump (which starts the count afresh).
+  void RecordAttempt(const base::utils::Path& dump,
+                     const base::utils::FileInfo& info);
+  // The attempt under way got to percent of its body.
+  void RecordProgress(const base::utils::Path& dump, int32_t percent);
+  // The attempt ended without an acceptance, having got to percent.
+  void RecordFailure(const base::utils::Path& dump, int32_t percent);
+  // The service accepted the dump that info describes, whose content has
+  // content_hash. failed_runs goes back to 0.
+  void RecordAcceptance(const base::utils::Path& dump,
+                        const base::utils::FileInfo& info,
+                        const std::string& content_hash);
+
+  // Drops the records of dumps that are gone, then all but the kCapacity
+  // most recently changed ones. The constructor calls it.
+  void Prune();
+
+  enum class OpenResult { kOpen, kNotALedger, kUnusable };
+
+ private:
+  // Opens file into db_ and checks that it is this ledger, creating the
+  // schema in a new file. why tells what was wrong otherwise, and db_ stays
+  // null.
+  OpenResult Open_(const base::utils::Path& file, std::string& why);
+  // Logs the failed call with SQLite's message and closes the ledger for
+  // the rest of the run.
+  void SwitchOff_(const char* call);
+
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, int32_t> failed_runs_at_open_;
+};
+
+// This run's right to report one dump, from before the dump's event until
+// the dump is done with. Two runs that scan the same directory, or a scan
+// and a run for one dump, never send the same dump at the same time.
+//
+// The claim is a HeldFile in the work directory named after the dump's path
+// (a hash of base::utils::PathKey, then ".claim"), so the operating system
+// drops it with the process however that ends, and the next run removes
+// what is left. Nothing is ever written beside the dump.
+class DumpClaim final {
+ public:
+  enum class Status {
+    kTaken,          // this run holds the claim
+    kHeldElsewhere,  // another live run holds it: skip the dump
+    kNoPlace,        // the work directory cannot hold claims: go on
+  };
+
+  // The pattern of claim file names, for the removal of leftovers.
+  static constexpr wchar_t kNamePattern[] = L"^[0-9a-f]{32}\\.claim$";
+
+  DumpClaim(const base::utils::Path& dir, const base::utils::Path& dump);
+  DumpClaim(const DumpClaim&) = delete;
+  DumpClaim& operator=(const DumpClaim&) = delete;
+  ~DumpClaim();
+
+  Status status() const { return status_; }
+
+ private:
+  Status status_ = Status::kNoPlace;
+  std::unique_ptr<base::utils::HeldFile> held_;
+};
+
+}  // namespace tlv
+
+#endif  // CRASH_PLUGIN_REPORT_PROCESS_DELIVERY_LEDGER_H_
