@@ -33,7 +33,7 @@ cmake --build "$build_dir" -j "$jobs"
 
 # What a player's machine must provide: Windows' own DLLs, nothing that
 # would have to ship beside the executable.
-system_dll='^(KERNEL32|ADVAPI32|WINHTTP|WS2_32|USER32|ntdll|msvcrt|ucrtbase)\.dll$|^api-ms-win-'
+system_dll='^(KERNEL32|ADVAPI32|BCRYPT|WINHTTP|WS2_32|USER32|ntdll|msvcrt|ucrtbase)\.dll$|^api-ms-win-'
 exe=$build_dir/crashreport.exe
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 echo "build-windows: crashreport.exe imports" $dlls
