@@ -206,9 +206,14 @@ TEST_F(CrashReportDeliveryTest, AcceptedDumpThatStaysIsSentOnce) {
       EXPECT_EQ(logged("INFO crash_report.cc: CrashReport accepted before, "
                        "not sent again: ROOT/kept.dmp"),
                 run > 0);
-      EXPECT_EQ(logged("ERROR crash_report.cc: CrashReport remove file "
-                       "failed: ROOT/kept.dmp"),
-                c.immutable);
+      // Wine reports as done a deletion that Linux refused, as Windows
+      // does for a file that another program holds open with shared
+      // deletion: the dump stays all the same.
+      if (!test::CrashReportUnderWine()) {
+        EXPECT_EQ(logged("ERROR crash_report.cc: CrashReport remove file "
+                         "failed: ROOT/kept.dmp"),
+                  c.immutable);
+      }
     }
 
     // The obstacle is gone: the next scan deletes the dump without sending

@@ -396,23 +396,25 @@ void DeliveryLedger::RecordAttempt(const base::utils::Path& dump,
 
 void DeliveryLedger::RecordProgress(const base::utils::Path& dump,
                                     int32_t percent) {
-  if (!db_)
-    return;
-  Statement update(db_,
-                   "UPDATE dumps SET sent_percent = ?2 "
-                   "WHERE key = ?1 AND state = 0");
-  update.Bind(1, base::utils::PathKey(dump)).Bind(2, percent);
-  if (!update.Run())
-    SwitchOff_("UPDATE");
+  UpdatePercent_(
+      "UPDATE dumps SET sent_percent = ?2 WHERE key = ?1 AND state = 0", dump,
+      percent);
 }
 
 void DeliveryLedger::RecordFailure(const base::utils::Path& dump,
                                    int32_t percent) {
+  UpdatePercent_(std::string("UPDATE dumps SET state = 1, sent_percent = ?2, "
+                             "changed = ") +
+                     kNextChange + " WHERE key = ?1 AND state != 2",
+                 dump, percent);
+}
+
+void DeliveryLedger::UpdatePercent_(const std::string& sql,
+                                    const base::utils::Path& dump,
+                                    int32_t percent) {
   if (!db_)
     return;
-  Statement update(db_, std::string("UPDATE dumps SET state = 1, "
-                                    "sent_percent = ?2, changed = ") +
-                            kNextChange + " WHERE key = ?1 AND state != 2");
+  Statement update(db_, sql);
   update.Bind(1, base::utils::PathKey(dump)).Bind(2, percent);
   if (!update.Run())
     SwitchOff_("UPDATE");

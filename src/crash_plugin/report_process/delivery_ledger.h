@@ -58,10 +58,11 @@ std::optional<std::string> ContentHashOfFile(const base::utils::Path& path);
 // dump that the service accepted from being sent again when it could not be
 // deleted, and lets dumps that keep failing go after the others.
 //
-// Every change is one statement, committed at once, so a run that is killed
-// at any moment leaves the last complete change behind; two runs share the
-// file through SQLite's locks, waiting for each other at most
-// kBusyTimeoutMs. Nothing here can cost a dump: a record is only ever
+// Every change is one statement, committed at once to SQLite's write-ahead
+// log (delivery.db-wal and -shm beside the file while it is open), so a run
+// that is killed at any moment leaves the last complete change behind; two
+// runs share the file through SQLite's locks, waiting for each other at
+// most kBusyTimeoutMs. Nothing here can cost a dump: a record is only ever
 // trusted together with the dump's content (see ContentHash), and a ledger
 // that cannot be used is switched off, so the run sends every dump as if
 // there were none (the worst case is one more upload).
@@ -125,6 +126,11 @@ class DeliveryLedger final {
   // schema in a new file. why tells what was wrong otherwise, and db_ stays
   // null.
   OpenResult Open_(const base::utils::Path& file, std::string& why);
+  // Runs sql, an update of the dump's record that binds its key as ?1 and
+  // percent as ?2.
+  void UpdatePercent_(const std::string& sql,
+                      const base::utils::Path& dump,
+                      int32_t percent);
   // Logs the failed call with SQLite's message and closes the ledger for
   // the rest of the run.
   void SwitchOff_(const char* call);

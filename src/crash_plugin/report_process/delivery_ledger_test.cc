@@ -208,15 +208,18 @@ TEST_F(DeliveryLedgerTest, FileThatIsNoLedgerIsSetAsideAndStartedAfresh) {
       EXPECT_FALSE(ledger.Find(dump));
       ledger.RecordAttempt(dump, Info(dump));
     }
+    // Logged in the normal form of a path ('/' only).
     const std::string lines = log_.Take();
     EXPECT_NE(lines.find("3 tlv::DeliveryLedger::DeliveryLedger: "
                          "DeliveryLedger " +
-                         LedgerFile() + " is not a usable ledger ("),
+                         base::utils::Path(LedgerFile()).ToUtf8() +
+                         " is not a usable ledger ("),
               std::string::npos)
         << lines;
-    EXPECT_NE(
-        lines.find("); set aside as " + SetAsideFile() + ", starting afresh\n"),
-        std::string::npos)
+    EXPECT_NE(lines.find("); set aside as " +
+                         base::utils::Path(SetAsideFile()).ToUtf8() +
+                         ", starting afresh\n"),
+              std::string::npos)
         << lines;
     if (c.is_file) {
       EXPECT_TRUE(ReadFile(SetAsideFile()) == before);
