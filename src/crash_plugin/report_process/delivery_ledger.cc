@@ -259,7 +259,8 @@ std::optional<std::string> ContentHashOfFile(const base::utils::Path& path) {
   return ContentHash(static_cast<uint32_t>(crc));
 }
 
-DeliveryLedger::DeliveryLedger(const base::utils::Path& dir) {
+DeliveryLedger::DeliveryLedger(const base::utils::Path& dir, int32_t capacity)
+    : capacity_(capacity) {
   if (dir.empty())
     return;
   const base::utils::Path file = dir.Join(std::string_view(kFileName));
@@ -469,7 +470,7 @@ void DeliveryLedger::Prune() {
   Statement bound(db_,
                   "DELETE FROM dumps WHERE changed <= (SELECT changed FROM "
                   "dumps ORDER BY changed DESC LIMIT 1 OFFSET ?1)");
-  ok = ok && bound.Bind(1, int64_t{kCapacity}).Run();
+  ok = ok && bound.Bind(1, int64_t{capacity_}).Run();
   if (!ok ||
       sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -74,8 +74,8 @@ std::optional<std::string> ContentHashOfFile(const base::utils::Path& path);
 // one more upload.
 //
 // The ledger stays small: opening it drops the records of dumps that are
-// gone, then all but the kCapacity most recently changed. Used by one
-// thread.
+// gone, then all but the capacity (kCapacity) most recently changed. Used
+// by one thread.
 class DeliveryLedger final {
  public:
   static constexpr char kFileName[] = "delivery.db";
@@ -83,9 +83,11 @@ class DeliveryLedger final {
   static constexpr int32_t kCapacity = 4096;
   static constexpr int kBusyTimeoutMs = 2000;
 
-  // Opens or creates the ledger in dir, checks it and prunes it. An empty
-  // dir, or one that cannot hold the ledger, gives a ledger that is off.
-  explicit DeliveryLedger(const base::utils::Path& dir);
+  // Opens or creates the ledger in dir, checks it and prunes it to
+  // capacity records. An empty dir, or one that cannot hold the ledger,
+  // gives a ledger that is off.
+  explicit DeliveryLedger(const base::utils::Path& dir,
+                          int32_t capacity = kCapacity);
   DeliveryLedger(const DeliveryLedger&) = delete;
   DeliveryLedger& operator=(const DeliveryLedger&) = delete;
   ~DeliveryLedger();
@@ -115,7 +117,7 @@ class DeliveryLedger final {
                         const base::utils::FileInfo& info,
                         const std::string& content_hash);
 
-  // Drops the records of dumps that are gone, then all but the kCapacity
+  // Drops the records of dumps that are gone, then all but the capacity
   // most recently changed ones. The constructor calls it.
   void Prune();
 
@@ -135,6 +137,7 @@ class DeliveryLedger final {
   // the rest of the run.
   void SwitchOff_(const char* call);
 
+  const int32_t capacity_;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, int32_t> failed_runs_at_open_;
 };

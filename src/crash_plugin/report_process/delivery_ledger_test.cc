@@ -140,16 +140,17 @@ TEST_F(DeliveryLedgerTest, OpeningDropsGoneDumpsAndKeepsItBounded) {
 
   // Beyond the bound the records changed longest ago go, whichever state
   // they are in.
+  constexpr int kCapacity = 50;
   constexpr int kMore = 10;
   std::vector<base::utils::Path> dumps;
   {
-    DeliveryLedger ledger(dir_);
-    for (int i = 0; i < DeliveryLedger::kCapacity + kMore; ++i) {
+    DeliveryLedger ledger(dir_, kCapacity);
+    for (int i = 0; i < kCapacity + kMore; ++i) {
       dumps.push_back(Dump("d" + std::to_string(i) + ".dmp"));
       ledger.RecordAttempt(dumps.back(), Info(dumps.back()));
     }
   }
-  DeliveryLedger ledger(dir_);
+  DeliveryLedger ledger(dir_, kCapacity);
   EXPECT_FALSE(ledger.Find(kept));
   for (int i = 0; i < kMore; ++i)
     EXPECT_FALSE(ledger.Find(dumps[i])) << i;
