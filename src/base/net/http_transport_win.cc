@@ -11,6 +11,7 @@
 
 #include "base/logging/logging.h"
 #include "base/net/http_transport.h"
+#include "base/net/winhttp_util_win.h"
 #include "base/utils/string_util.h"
 
 namespace base::net {
@@ -23,46 +24,6 @@ constexpr int64_t kChunkSize = 32768;
 constexpr DWORD kResponseChunkSize = 4096;
 // The largest body WinHttpSendRequest can announce in its 32-bit total length.
 constexpr int64_t kLargestAnnouncedBody = 0xFFFFFFFF;
-
-// "<step>: <message> (0x<code>)".
-std::string ErrorText(const char* step, const char* message, DWORD code) {
-  return utils::StringPrintf("%s: %s (0x%lx)", step, message,
-                             static_cast<unsigned long>(code));
-}
-
-// The error text of the call step, which has just failed, from the thread's
-// last error. WinHTTP's own codes have their messages in winhttp.dll, not in
-// the system's table, so the lookup searches both.
-std::string LastErrorText(const char* step) {
-  const DWORD code = GetLastError();
-  char message[256];
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
-          FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-      GetModuleHandleW(L"winhttp.dll"), code, 0, message, sizeof(message),
-      nullptr);
-  if (length == 0) {
-    return utils::StringPrintf("%s: error 0x%lx while retrieving error 0x%lx",
-                               step, static_cast<unsigned long>(GetLastError()),
-                               static_cast<unsigned long>(code));
-  }
-  // FORMAT_MESSAGE_MAX_WIDTH_MASK turns the message's closing line break into
-  // a space.
-  if (message[length - 1] == ' ') {
-    --length;
-  }
-  message[length] = '\0';
-  return ErrorText(step, message, code);
-}
-
-struct HInternetCloser {
-  void operator()(HINTERNET handle) const {
-    if (!WinHttpCloseHandle(handle)) {
-      TLV_LOG(logging::kError, "{}", LastErrorText("WinHttpCloseHandle"));
-    }
-  }
-};
-using ScopedHInternet = std::unique_ptr<void, HInternetCloser>;
 
 // WinHTTP takes milliseconds in an int; a longer limit is as good as none.
 int TimeoutMilliseconds(int64_t seconds) {
