@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/logging/logging.h"
+#include "base/net/http_proxy_win.h"
 #include "base/net/http_transport.h"
 #include "base/net/winhttp_util_win.h"
 #include "base/utils/string_util.h"
@@ -103,22 +104,6 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     return false;
   };
 
-  // A fresh session per attempt, so a retry never reuses a connection that
-  // the server may have half-closed after the failure. Handles close in
-  // reverse: the request, the connection, then the session.
-  const ScopedHInternet session(
-      WinHttpOpen(L"WinHTTP", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    return fail(LastErrorText("WinHttpOpen"));
-  }
-  if (!WinHttpSetTimeouts(session.get(), TimeoutMilliseconds(resolve_timeout()),
-                          TimeoutMilliseconds(connect_timeout()),
-                          TimeoutMilliseconds(send_timeout()),
-                          TimeoutMilliseconds(receive_timeout()))) {
-    return fail(LastErrorText("WinHttpSetTimeouts"));
-  }
-
   // Only WinHttpCrackUrl's failure is logged with the url: the others happen
   // at an address that cracked cleanly.
   const std::wstring url = utils::Utf8ToWide(this->url());
@@ -140,6 +125,24 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   const std::wstring object =
       std::wstring(components.lpszUrlPath, components.dwUrlPathLength)
           .append(extra_info.substr(0, extra_info.find(L'#')));
+
+  // A fresh session per attempt, so a retry never reuses a connection that
+  // the server may have half-closed after the failure. Handles close in
+  // reverse: the request, the connection, then the session.
+  const ScopedHInternet session(OpenProxySession(
+      ProxyRouteFor(url),
+      [](DWORD access_type, const wchar_t* proxy, const wchar_t* bypass) {
+        return WinHttpOpen(L"WinHTTP", access_type, proxy, bypass, 0);
+      }));
+  if (!session) {
+    return fail(LastErrorText("WinHttpOpen"));
+  }
+  if (!WinHttpSetTimeouts(session.get(), TimeoutMilliseconds(resolve_timeout()),
+                          TimeoutMilliseconds(connect_timeout()),
+                          TimeoutMilliseconds(send_timeout()),
+                          TimeoutMilliseconds(receive_timeout()))) {
+    return fail(LastErrorText("WinHttpSetTimeouts"));
+  }
 
   const ScopedHInternet connection(
       WinHttpConnect(session.get(), host.c_str(), components.nPort, 0));

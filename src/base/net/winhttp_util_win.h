@@ -16,6 +16,13 @@ struct HInternetCloser {
 };
 using ScopedHInternet = std::unique_ptr<void, HInternetCloser>;
 
+// Owns a text that WinHTTP allocated for the caller with GlobalAlloc (the
+// proxy settings and lookups) and frees it with GlobalFree.
+struct GlobalTextFreer {
+  void operator()(wchar_t* text) const { GlobalFree(text); }
+};
+using ScopedGlobalText = std::unique_ptr<wchar_t, GlobalTextFreer>;
+
 // "<step>: <message> (0x<code>)".
 std::string ErrorText(const char* step, const char* message, DWORD code);
 
