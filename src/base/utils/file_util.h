@@ -72,6 +72,10 @@ std::optional<FileInfo> GetFileInfo(const Path& path);
 // directory.
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out);
 
+// Deletes the file path names. On Windows, where an open handle that does
+// not share deletion blocks it (antivirus scanners and crash handlers hold
+// fresh dumps for a moment), a read-only attribute is cleared first and a
+// refused deletion is tried again for about a second.
 bool RemoveFile(const Path& path);
 
 // True when both paths exist and name the same file or directory, however

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <utility>
 
+#include "base/utils/file_util_win.h"
+
 namespace base::utils {
 
 namespace {
@@ -13,6 +15,11 @@ static_assert(kAttributeReadOnly == FILE_ATTRIBUTE_READONLY);
 static_assert(kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kAttributeNormal == FILE_ATTRIBUTE_NORMAL);
 static_assert(kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
+
+// RemoveFile tries a refused deletion this many times, this far apart:
+// about a second in all, longer than a scanner usually holds a new file.
+constexpr int kRemoveAttempts = 10;
+constexpr DWORD kRemoveRetryMilliseconds = 100;
 
 // A handle that Close releases, where INVALID_HANDLE_VALUE means none, as
 // FindFirstFileW and CreateFileW return it.
@@ -63,7 +70,7 @@ FileInfo InfoFromData(const Data& data) {
 std::optional<BY_HANDLE_FILE_INFORMATION> QueryFollowingLinks(
     const Path& path) {
   const ScopedFileHandle file(
-      CreateFileW(path.value().c_str(), FILE_READ_ATTRIBUTES,
+      CreateFileW(internal::Win32Path(path).c_str(), FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION information;
@@ -97,21 +104,59 @@ FileInfo FollowLink(const Path& path, const FileInfo& info) {
 
 namespace internal {
 
+std::wstring Win32Path(const Path& path) {
+  const std::wstring& value = path.value();
+  if (value.size() < kLongPathFrom) {
+    return value;
+  }
+  std::wstring full = value;
+  // A path already in a device form (\\?\ or \\.\, with '/' since the
+  // Path was normalised) is taken as it is.
+  if (!value.starts_with(L"//?/") && !value.starts_with(L"//./")) {
+    // The \\?\ form is taken word for word, so "." and ".." must be
+    // resolved first. GetFullPathNameW does so at any length.
+    const DWORD size = GetFullPathNameW(value.c_str(), 0, nullptr, nullptr);
+    if (size == 0) {
+      return value;
+    }
+    full.assign(size, L'\0');
+    const DWORD length =
+        GetFullPathNameW(value.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) {
+      return value;
+    }
+    full.resize(length);
+  }
+  for (wchar_t& c : full) {
+    if (c == L'/') {
+      c = L'\\';
+    }
+  }
+  if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
+    return full;
+  }
+  if (full.starts_with(L"\\\\")) {
+    return L"\\\\?\\UNC\\" + full.substr(2);
+  }
+  return L"\\\\?\\" + full;
+}
+
 bool CreateSingleDirectory(const Path& path) {
-  return CreateDirectoryW(path.value().c_str(), nullptr);
+  return CreateDirectoryW(Win32Path(path).c_str(), nullptr);
 }
 
 }  // namespace internal
 
 // GetFileAttributesW describes a link itself, so a dangling one exists.
 bool PathExists(const Path& path) {
-  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(internal::Win32Path(path).c_str()) !=
+         INVALID_FILE_ATTRIBUTES;
 }
 
 std::optional<FileInfo> GetFileInfo(const Path& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.value().c_str(), GetFileExInfoStandard,
-                            &data)) {
+  if (!GetFileAttributesExW(internal::Win32Path(path).c_str(),
+                            GetFileExInfoStandard, &data)) {
     return std::nullopt;
   }
   return FollowLink(path, InfoFromData(data));
@@ -133,7 +178,7 @@ bool IsSameFile(const Path& a, const Path& b) {
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
   WIN32_FIND_DATAW data;
   const ScopedFindHandle search(
-      FindFirstFileW(dir.Append(L"/*").value().c_str(), &data));
+      FindFirstFileW(internal::Win32Path(dir.Append(L"/*")).c_str(), &data));
   if (!search.is_valid()) {
     // An existing directory without even "." and ".." (a volume's root)
     // matches nothing; a missing one is a path that is not found.
@@ -160,7 +205,35 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
 }
 
 bool RemoveFile(const Path& path) {
-  return DeleteFileW(path.value().c_str());
+  const std::wstring name = internal::Win32Path(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  // A read-only file refuses deletion with ERROR_ACCESS_DENIED, as an open
+  // handle does while Windows finishes another deletion of it.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !SetFileAttributesW(name.c_str(),
+                          attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  for (int attempt = 1;; ++attempt) {
+    if (DeleteFileW(name.c_str())) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    // Whoever held it may have deleted it meanwhile: it is gone all the same.
+    if (attempt > 1 &&
+        (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+      return true;
+    }
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+        attempt == kRemoveAttempts) {
+      return false;
+    }
+    Sleep(kRemoveRetryMilliseconds);
+  }
 }
 
 }  // namespace base::utils
