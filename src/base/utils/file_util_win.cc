@@ -16,6 +16,13 @@ static_assert(kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kAttributeNormal == FILE_ATTRIBUTE_NORMAL);
 static_assert(kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
 
+// The attributes that say where a file's data is, which not every SDK
+// names yet. A cloud file that is only online has the first; a file whose
+// very opening fetches it, the second.
+constexpr DWORD kRecallOnDataAccess = 0x00400000;
+constexpr DWORD kRecallOnOpen = 0x00040000;
+static_assert(kAttributeNotOnDisk == kRecallOnDataAccess);
+
 // RemoveFile tries a refused deletion this many times, this far apart:
 // about a second in all, longer than a scanner usually holds a new file.
 constexpr int kRemoveAttempts = 10;
@@ -51,17 +58,27 @@ Time TimeFromFileTime(const FILETIME& time) {
 }
 
 // WIN32_FILE_ATTRIBUTE_DATA, WIN32_FIND_DATAW and BY_HANDLE_FILE_INFORMATION
-// name these members alike.
+// name these members alike. reparse_tag is the tag of a reparse point.
 template <typename Data>
-FileInfo InfoFromData(const Data& data) {
+FileInfo InfoFromData(const Data& data, DWORD reparse_tag) {
   FileInfo info;
   info.size =
       (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   info.last_write = TimeFromFileTime(data.ftLastWriteTime);
   info.creation = TimeFromFileTime(data.ftCreationTime);
   info.last_access = TimeFromFileTime(data.ftLastAccessTime);
-  info.attributes = data.dwFileAttributes;
+  info.attributes =
+      internal::AttributesFromWin32(data.dwFileAttributes, reparse_tag);
   return info;
+}
+
+// The reparse tag of the reparse point path names, as a listing reports
+// it; 0 when it cannot be had. Listing a cloud file fetches nothing.
+DWORD ReparseTag(const Path& path) {
+  WIN32_FIND_DATAW data;
+  const ScopedFindHandle search(
+      FindFirstFileW(internal::Win32Path(path).c_str(), &data));
+  return search.is_valid() ? data.dwReserved0 : 0;
 }
 
 // What the file system says about the file or directory path names, links
@@ -81,7 +98,8 @@ std::optional<BY_HANDLE_FILE_INFORMATION> QueryFollowingLinks(
   return information;
 }
 
-// A symbolic link or junction is described by its target, marked as a link,
+// A symbolic link or junction (a reparse point that AttributesFromWin32 took
+// for a link) is described by its target, marked as a link,
 // as on other platforms: an upload announces the target's size, and the
 // walker sees a linked directory as a directory it must not enter. A link
 // whose target cannot be opened still exists and is described by itself, and
@@ -95,7 +113,9 @@ FileInfo FollowLink(const Path& path, const FileInfo& info) {
   if (!target) {
     return info;
   }
-  FileInfo followed = InfoFromData(*target);
+  // The target's own reparse tag is not asked for: a link to a cloud file
+  // is taken for a file that is on disk, and reading it may fetch it.
+  FileInfo followed = InfoFromData(*target, 0);
   followed.attributes |= kAttributeReparsePoint;
   return followed;
 }
@@ -141,6 +161,20 @@ std::wstring Win32Path(const Path& path) {
   return L"\\\\?\\" + full;
 }
 
+uint32_t AttributesFromWin32(DWORD attributes, DWORD reparse_tag) {
+  uint32_t result = attributes & ~(kRecallOnDataAccess | kRecallOnOpen);
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !IsReparseTagNameSurrogate(reparse_tag)) {
+    result &= ~kAttributeReparsePoint;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      (attributes &
+       (kRecallOnDataAccess | kRecallOnOpen | FILE_ATTRIBUTE_OFFLINE))) {
+    result |= kAttributeNotOnDisk;
+  }
+  return result;
+}
+
 bool CreateSingleDirectory(const Path& path) {
   return CreateDirectoryW(Win32Path(path).c_str(), nullptr);
 }
@@ -153,13 +187,17 @@ bool PathExists(const Path& path) {
          INVALID_FILE_ATTRIBUTES;
 }
 
+// The attribute query has no reparse tag; only a reparse point needs it.
 std::optional<FileInfo> GetFileInfo(const Path& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(internal::Win32Path(path).c_str(),
                             GetFileExInfoStandard, &data)) {
     return std::nullopt;
   }
-  return FollowLink(path, InfoFromData(data));
+  const DWORD tag = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                        ? ReparseTag(path)
+                        : 0;
+  return FollowLink(path, InfoFromData(data, tag));
 }
 
 // The volume serial number and the file index name one file or directory
@@ -191,7 +229,7 @@ bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out) {
       continue;
     }
     Path path = dir.Join(name);
-    FileInfo info = FollowLink(path, InfoFromData(data));
+    FileInfo info = FollowLink(path, InfoFromData(data, data.dwReserved0));
     entries.push_back({std::move(path), std::move(info)});
   } while (FindNextFileW(search.get(), &data));
   // A listing cut short is no listing: a dump in the part not seen would be

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "base/utils/file_path.h"
@@ -22,6 +23,18 @@ inline constexpr size_t kLongPathFrom = 248;
 // which every Windows takes up to 32,767 characters whether or not its
 // long-path policy is on.
 std::wstring Win32Path(const Path& path);
+
+// The attribute bits FileInfo carries for an entry that Windows describes
+// with attributes and, for a reparse point, its reparse tag
+// (WIN32_FIND_DATAW::dwReserved0):
+//   - kAttributeReparsePoint only for a name surrogate (a symbolic link, a
+//     junction, a mount point), which names another place: a cloud folder
+//     (OneDrive's Documents and Desktop) is a reparse point too, but its
+//     files are its own, and it is walked like any directory;
+//   - kAttributeNotOnDisk for a file whose data is elsewhere (a cloud file
+//     that is only online, a file in offline storage), which a read would
+//     make the system fetch.
+uint32_t AttributesFromWin32(DWORD attributes, DWORD reparse_tag);
 
 }  // namespace base::utils::internal
 

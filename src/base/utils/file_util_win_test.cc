@@ -15,6 +15,55 @@
 namespace base::utils {
 namespace {
 
+// Wine keeps neither reparse tags nor the attributes of cloud and offline
+// files, so the decision is tested with Windows' answers handed in.
+TEST(AttributesFromWin32Test, LinksAndFilesThatAreNotOnDisk) {
+  constexpr DWORD kDirectory = FILE_ATTRIBUTE_DIRECTORY;
+  constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+  constexpr DWORD kArchive = FILE_ATTRIBUTE_ARCHIVE;
+  constexpr DWORD kRecallOnDataAccess = 0x00400000;
+  constexpr DWORD kRecallOnOpen = 0x00040000;
+  constexpr DWORD kPinned = 0x00080000;
+  struct Case {
+    const char* name;
+    DWORD attributes;
+    DWORD tag;
+    bool link;
+    bool not_on_disk;
+  };
+  const std::vector<Case> cases = {
+      {"plain directory", kDirectory, 0, false, false},
+      {"symbolic link to a directory", kDirectory | kReparse,
+       IO_REPARSE_TAG_SYMLINK, true, false},
+      {"junction", kDirectory | kReparse, IO_REPARSE_TAG_MOUNT_POINT, true,
+       false},
+      {"OneDrive's Documents", kDirectory | kReparse, IO_REPARSE_TAG_CLOUD_6,
+       false, false},
+      {"cloud folder not yet listed", kDirectory | kReparse | kRecallOnOpen,
+       IO_REPARSE_TAG_CLOUD_6, false, false},
+      {"cloud file kept on this machine", kArchive | kReparse | kPinned,
+       IO_REPARSE_TAG_CLOUD_6, false, false},
+      {"cloud file only online", kArchive | kReparse | kRecallOnDataAccess,
+       IO_REPARSE_TAG_CLOUD_6, false, true},
+      {"file fetched on opening", kArchive | kRecallOnOpen, 0, false, true},
+      {"file in offline storage", kArchive | FILE_ATTRIBUTE_OFFLINE, 0, false,
+       true},
+      {"deduplicated file", kArchive | kReparse, IO_REPARSE_TAG_DEDUP, false,
+       false},
+      {"symbolic link to a file", kArchive | kReparse, IO_REPARSE_TAG_SYMLINK,
+       true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileInfo info;
+    info.attributes = internal::AttributesFromWin32(c.attributes, c.tag);
+    EXPECT_EQ((info.attributes & kAttributeReparsePoint) != 0, c.link);
+    EXPECT_EQ(info.IsNotOnDisk(), c.not_on_disk);
+    EXPECT_EQ(info.IsDirectory(), (c.attributes & kDirectory) != 0);
+    EXPECT_EQ(info.IsFile(), !(c.attributes & kDirectory) && !c.not_on_disk);
+  }
+}
+
 TEST(Win32PathTest, LongPathsTakeTheLongForm) {
   // 40 components of 9 characters and a separator each.
   std::wstring deep;
