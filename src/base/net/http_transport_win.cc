@@ -157,6 +157,15 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   if (!request) {
     return fail(LastErrorText("WinHttpOpenRequest"));
   }
+  // The receive time-out covers the wait for the answer's headers too. This
+  // limit has its own default of 90 seconds, and Wine applies only this one
+  // there: without it a service that takes the body and never answers
+  // keeps the process until the watchdog ends it.
+  DWORD response_timeout = TimeoutMilliseconds(receive_timeout());
+  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                        &response_timeout, sizeof(response_timeout))) {
+    return fail(LastErrorText("WinHttpSetOption"));
+  }
 
   HTTPBodyStream& body = *this->body();
   body.Reset();
