@@ -18,11 +18,10 @@ set(TLV_PRODUCT_NAME "Crash report uploader" CACHE STRING
   "ProductName of the Windows executable's version information")
 set(TLV_FILE_DESCRIPTION "Sends crash reports of the game" CACHE STRING
   "FileDescription of the Windows executable's version information and manifest")
-# A deployment that holds a certificate signs the shipped executable here,
-# for example with osslsigncode:
-#   -DTLV_SIGN_COMMAND="osslsigncode;sign;-pkcs12;/secret/cert.p12;-readpass;/secret/pass;-t;http://timestamp.example;-in"
-# The command gets the executable's path as its last argument and must sign
-# the file in place; a command that writes elsewhere goes in a script.
+# A deployment that holds a certificate signs the shipped executable with
+# this command (README, The Windows build): it gets the executable's path
+# as its last argument and must sign the file in place, so a tool that
+# writes the signed file elsewhere (osslsigncode) goes in a small script.
 set(TLV_SIGN_COMMAND "" CACHE STRING
   "Command (a CMake list) that signs crashreport.exe in place; empty: unsigned")
 
