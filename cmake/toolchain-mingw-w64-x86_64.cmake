@@ -15,6 +15,11 @@ set(CMAKE_RC_COMPILER ${TLV_MINGW_TRIPLET}-windres)
 # beyond Windows' own: the game starts crashreport from wherever it is
 # installed, with no MinGW runtime beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Address space layout randomisation with 64-bit addresses and no executable
+# data, as Windows expects of a current program (binutils' defaults too,
+# named here so that no other linker drops them).
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT
+       " -Wl,--dynamicbase,--nxcompat,--high-entropy-va")
 
 # Libraries, headers and packages come only from the dependency prefixes
 # (CMAKE_PREFIX_PATH) and the MinGW-w64 runtime, never from the build

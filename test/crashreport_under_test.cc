@@ -21,17 +21,21 @@ bool CrashReportUnderWine() {
   return WindowsBuildDir() != nullptr;
 }
 
+std::string WineLoader() {
+  const char* wine = std::getenv("TLV_WINE");
+  return wine && *wine ? wine : "/usr/lib/wine/wine64";
+}
+
 Command CrashReportCommand(const std::string& built,
                            std::vector<std::string> arguments) {
   const char* windows_build = WindowsBuildDir();
   if (!windows_build)
     return {built, std::move(arguments)};
-  const char* wine = std::getenv("TLV_WINE");
   const std::filesystem::path exe =
       std::filesystem::path(windows_build) /
       (std::filesystem::path(built).filename().string() + ".exe");
   arguments.insert(arguments.begin(), exe.string());
-  return {wine && *wine ? wine : "/usr/lib/wine/wine64", std::move(arguments)};
+  return {WineLoader(), std::move(arguments)};
 }
 
 int RunCrashReport(const std::string& built,

@@ -24,6 +24,9 @@ struct Command {
 // Whether the Windows executable under Wine is under test.
 bool CrashReportUnderWine();
 
+// The Wine loader that runs it: TLV_WINE, or /usr/lib/wine/wine64.
+std::string WineLoader();
+
 // The command that runs the executable under test, built being this
 // build's (CRASHREPORT_EXE), with arguments.
 Command CrashReportCommand(const std::string& built,

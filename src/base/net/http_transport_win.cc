@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "base/logging/logging.h"
+#include "base/net/http_proxy_win.h"
 #include "base/net/http_transport.h"
+#include "base/net/winhttp_util_win.h"
 #include "base/utils/string_util.h"
 
 namespace base::net {
@@ -23,46 +25,6 @@ constexpr int64_t kChunkSize = 32768;
 constexpr DWORD kResponseChunkSize = 4096;
 // The largest body WinHttpSendRequest can announce in its 32-bit total length.
 constexpr int64_t kLargestAnnouncedBody = 0xFFFFFFFF;
-
-// "<step>: <message> (0x<code>)".
-std::string ErrorText(const char* step, const char* message, DWORD code) {
-  return utils::StringPrintf("%s: %s (0x%lx)", step, message,
-                             static_cast<unsigned long>(code));
-}
-
-// The error text of the call step, which has just failed, from the thread's
-// last error. WinHTTP's own codes have their messages in winhttp.dll, not in
-// the system's table, so the lookup searches both.
-std::string LastErrorText(const char* step) {
-  const DWORD code = GetLastError();
-  char message[256];
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
-          FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-      GetModuleHandleW(L"winhttp.dll"), code, 0, message, sizeof(message),
-      nullptr);
-  if (length == 0) {
-    return utils::StringPrintf("%s: error 0x%lx while retrieving error 0x%lx",
-                               step, static_cast<unsigned long>(GetLastError()),
-                               static_cast<unsigned long>(code));
-  }
-  // FORMAT_MESSAGE_MAX_WIDTH_MASK turns the message's closing line break into
-  // a space.
-  if (message[length - 1] == ' ') {
-    --length;
-  }
-  message[length] = '\0';
-  return ErrorText(step, message, code);
-}
-
-struct HInternetCloser {
-  void operator()(HINTERNET handle) const {
-    if (!WinHttpCloseHandle(handle)) {
-      TLV_LOG(logging::kError, "{}", LastErrorText("WinHttpCloseHandle"));
-    }
-  }
-};
-using ScopedHInternet = std::unique_ptr<void, HInternetCloser>;
 
 // WinHTTP takes milliseconds in an int; a longer limit is as good as none.
 int TimeoutMilliseconds(int64_t seconds) {
@@ -142,22 +104,6 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     return false;
   };
 
-  // A fresh session per attempt, so a retry never reuses a connection that
-  // the server may have half-closed after the failure. Handles close in
-  // reverse: the request, the connection, then the session.
-  const ScopedHInternet session(
-      WinHttpOpen(L"WinHTTP", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    return fail(LastErrorText("WinHttpOpen"));
-  }
-  if (!WinHttpSetTimeouts(session.get(), TimeoutMilliseconds(resolve_timeout()),
-                          TimeoutMilliseconds(connect_timeout()),
-                          TimeoutMilliseconds(send_timeout()),
-                          TimeoutMilliseconds(receive_timeout()))) {
-    return fail(LastErrorText("WinHttpSetTimeouts"));
-  }
-
   // Only WinHttpCrackUrl's failure is logged with the url: the others happen
   // at an address that cracked cleanly.
   const std::wstring url = utils::Utf8ToWide(this->url());
@@ -180,6 +126,24 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
       std::wstring(components.lpszUrlPath, components.dwUrlPathLength)
           .append(extra_info.substr(0, extra_info.find(L'#')));
 
+  // A fresh session per attempt, so a retry never reuses a connection that
+  // the server may have half-closed after the failure. Handles close in
+  // reverse: the request, the connection, then the session.
+  const ScopedHInternet session(OpenProxySession(
+      ProxyRouteFor(url),
+      [](DWORD access_type, const wchar_t* proxy, const wchar_t* bypass) {
+        return WinHttpOpen(L"WinHTTP", access_type, proxy, bypass, 0);
+      }));
+  if (!session) {
+    return fail(LastErrorText("WinHttpOpen"));
+  }
+  if (!WinHttpSetTimeouts(session.get(), TimeoutMilliseconds(resolve_timeout()),
+                          TimeoutMilliseconds(connect_timeout()),
+                          TimeoutMilliseconds(send_timeout()),
+                          TimeoutMilliseconds(receive_timeout()))) {
+    return fail(LastErrorText("WinHttpSetTimeouts"));
+  }
+
   const ScopedHInternet connection(
       WinHttpConnect(session.get(), host.c_str(), components.nPort, 0));
   if (!connection) {
@@ -192,6 +156,15 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
       components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
   if (!request) {
     return fail(LastErrorText("WinHttpOpenRequest"));
+  }
+  // The receive time-out covers the wait for the answer's headers too. This
+  // limit has its own default of 90 seconds, and Wine applies only this one
+  // there: without it a service that takes the body and never answers
+  // keeps the process until the watchdog ends it.
+  DWORD response_timeout = TimeoutMilliseconds(receive_timeout());
+  if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                        &response_timeout, sizeof(response_timeout))) {
+    return fail(LastErrorText("WinHttpSetOption"));
   }
 
   HTTPBodyStream& body = *this->body();

@@ -27,8 +27,8 @@ enum OpenMode : int32_t {
 };
 
 // A buffered file handle opened with shared access: other handles and other
-// processes (the host application among them) may read and write the file
-// meanwhile. Closes itself when destroyed. Offsets are 64-bit on every
+// processes (the host application among them) may read, write and delete
+// the file meanwhile. Closes itself when destroyed. Offsets are 64-bit on every
 // platform. Nothing here logs; results tell what happened.
 class File {
  public:

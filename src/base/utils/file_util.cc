@@ -114,8 +114,15 @@ std::optional<Path> DirectoryWalker::Next() {
                             : entry.info->IsFile() ? kFiles
                                                    : 0;
       const bool wanted = include_ & kind;
-      if (wanted && std::regex_search(entry.path.FileName(), pattern_)) {
-        batch_.push_back(std::move(entry));
+      const bool passed_over =
+          (include_ & kFiles) && !is_directory && entry.info->IsNotOnDisk();
+      if ((wanted || passed_over) &&
+          std::regex_search(entry.path.FileName(), pattern_)) {
+        if (wanted) {
+          batch_.push_back(std::move(entry));
+        } else {
+          not_on_disk_.push_back(std::move(entry.path));
+        }
       }
     }
   }

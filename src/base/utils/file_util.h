@@ -21,8 +21,16 @@ inline constexpr uint32_t kAttributeDirectory = 0x10;
 inline constexpr uint32_t kAttributeDevice = 0x40;
 inline constexpr uint32_t kAttributeNormal = 0x80;
 // A symbolic link or junction. A walker never descends into a directory
-// that carries this bit: a link cycle would otherwise walk forever.
+// that carries this bit: a link cycle would otherwise walk forever. Other
+// reparse points of Windows (a cloud folder, a deduplicated file) are not
+// links and do not carry it.
 inline constexpr uint32_t kAttributeReparsePoint = 0x400;
+// A file whose data is not on this machine: a cloud file that is only
+// online, or one in offline storage. Reading it would make the system fetch
+// it, which can take long and costs the player's bandwidth, so it never
+// counts as a file. Windows' FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS, which
+// also stands for its other two ways of saying so; never set on POSIX.
+inline constexpr uint32_t kAttributeNotOnDisk = 0x400000;
 
 struct FileInfo {
   uint64_t size = 0;  // 0 for directories
@@ -33,8 +41,12 @@ struct FileInfo {
 
   bool IsDirectory() const { return attributes & kAttributeDirectory; }
   bool IsDevice() const { return attributes & kAttributeDevice; }
-  // Anything that is neither a directory nor a device counts as a file.
-  bool IsFile() const { return !IsDirectory() && !IsDevice(); }
+  bool IsNotOnDisk() const { return attributes & kAttributeNotOnDisk; }
+  // Anything that is neither a directory nor a device, and whose data is on
+  // this machine, counts as a file.
+  bool IsFile() const {
+    return !IsDirectory() && !IsDevice() && !IsNotOnDisk();
+  }
 };
 
 struct DirectoryEntry {
@@ -72,6 +84,10 @@ std::optional<FileInfo> GetFileInfo(const Path& path);
 // directory.
 bool ListDirectory(const Path& dir, std::vector<DirectoryEntry>& out);
 
+// Deletes the file path names. On Windows, where an open handle that does
+// not share deletion blocks it (antivirus scanners and crash handlers hold
+// fresh dumps for a moment), a read-only attribute is cleared first and a
+// refused deletion is tried again for about a second.
 bool RemoveFile(const Path& path);
 
 // Renames from to to, replacing a file of that name. False when the rename
@@ -123,7 +139,8 @@ bool CreateSingleDirectory(const Path& path);
 // depth first. The root itself is never returned. kFiles takes what
 // FileInfo::IsFile counts as a file, never a FIFO or a device. A directory
 // that cannot be listed is skipped. Directories that are symbolic links or
-// junctions are never entered.
+// junctions are never entered. A matching file whose data is not on this
+// machine is passed over and kept in not_on_disk(), for the caller to tell.
 //
 // A pattern that is not a valid regular expression makes an empty walk:
 // pattern_error() then tells why, so the caller can log it.
@@ -144,6 +161,10 @@ class DirectoryWalker {
   // Empty unless the pattern was rejected.
   const std::string& pattern_error() const { return pattern_error_; }
 
+  // The matching files passed over so far because their data is not on
+  // this machine, in the order met.
+  const std::vector<Path>& not_on_disk() const { return not_on_disk_; }
+
  private:
   Path current_;
   uint32_t include_;
@@ -153,6 +174,7 @@ class DirectoryWalker {
   size_t position_ = 0;
   std::vector<DirectoryEntry> batch_;
   std::vector<Path> pending_;
+  std::vector<Path> not_on_disk_;
 };
 
 }  // namespace base::utils
