@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "base/utils/file_util_win.h"
+
 namespace base::utils {
 
 // static
@@ -10,10 +14,10 @@ std::unique_ptr<HeldFile> HeldFile::Create(const Path& path) {
   // handle lets this process write and read the file through other handles
   // but does not share deletion, so no process can remove the file while
   // the handle is open.
-  const HANDLE handle =
-      CreateFileW(path.value().c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(internal::Win32Path(path).c_str(),
+                                    GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
@@ -24,11 +28,12 @@ HeldFile::~HeldFile() {
   CloseHandle(handle_);
   // A file of the same name that another process created and holds in the
   // meantime refuses deletion, so only this holder's file can go.
-  DeleteFileW(path_.value().c_str());
+  DeleteFileW(internal::Win32Path(path_).c_str());
 }
 
 bool RemoveUnheldFile(const Path& path) {
-  const DWORD attributes = GetFileAttributesW(path.value().c_str());
+  const std::wstring name = internal::Win32Path(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
   // Only regular files are ever held; a directory, a link or a device
   // stays.
   if (attributes == INVALID_FILE_ATTRIBUTES ||
@@ -38,7 +43,7 @@ bool RemoveUnheldFile(const Path& path) {
   }
   // A live holder's handle does not share deletion: the call then fails
   // with a sharing violation and the file stays.
-  return DeleteFileW(path.value().c_str()) != 0;
+  return DeleteFileW(name.c_str()) != 0;
 }
 
 }  // namespace base::utils

@@ -46,10 +46,18 @@ bool PathFound(const std::string& path) {
   return false;
 }
 
+// A dump whose data is elsewhere (a cloud file that is only online) is not
+// read: reading it would make the system download it, on the player's
+// connection and at the player's cost, during the crash report.
+void LogNotOnDisk(const std::string& path) {
+  TLV_LOG(base::logging::kWarn, "CrashReport not on disk, skipped: {}", path);
+}
+
 // The dump's information as it is before anything reads it; none, after
 // raising "CrashReportPathNotExist", when it is missing, or after logging,
 // when it is a FIFO or a device, whose reading could wait until the
-// watchdog ends the process. config.dmp_path names it in the messages.
+// watchdog ends the process, or not on disk. config.dmp_path names it in the
+// messages.
 std::optional<base::utils::FileInfo> FindDump(const LaunchConfiguration& config,
                                               const base::utils::Path& dump) {
   std::optional<base::utils::FileInfo> info = base::utils::GetFileInfo(dump);
@@ -59,6 +67,9 @@ std::optional<base::utils::FileInfo> FindDump(const LaunchConfiguration& config,
   } else if (info->IsDevice()) {
     TLV_LOG(base::logging::kError, "CrashReport not a file: {}",
             config.dmp_path);
+    info.reset();
+  } else if (info->IsNotOnDisk()) {
+    LogNotOnDisk(config.dmp_path);
     info.reset();
   }
   return info;
@@ -416,6 +427,8 @@ void ScanReport(const LaunchConfiguration& config) {
                    });
   for (const Deferred& late : deferred)
     report(late.dump);
+  for (const base::utils::Path& skipped : walker.not_on_disk())
+    LogNotOnDisk(skipped.ToUtf8());
   TLV_CRASH_EVENT(
       base::logging::kInfo, "CrashReportScan",
       std::to_string(count) + " files " + (config.is_package_log ? "1" : "0"));
