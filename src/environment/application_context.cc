@@ -59,10 +59,17 @@ bool ApplicationContext::InitWorkDir_(const base::utils::Path& work_dir,
   // Something that exists under the name is accepted only when it is a
   // directory: a regular file there would take the log, the archives and
   // the cut log copies nowhere.
-  const std::optional<base::utils::FileInfo> info =
-      base::utils::GetFileInfo(dir);
-  const bool usable = info ? info->IsDirectory()
-                           : base::utils::CreateDir(dir, /*recursive=*/true);
+  // Two runs that start at once may both find no directory; the one whose
+  // creation comes second finds the other's.
+  const auto is_directory = [&dir] {
+    const std::optional<base::utils::FileInfo> info =
+        base::utils::GetFileInfo(dir);
+    return info && info->IsDirectory();
+  };
+  const bool usable =
+      base::utils::PathExists(dir)
+          ? is_directory()
+          : base::utils::CreateDir(dir, /*recursive=*/true) || is_directory();
   if (!usable) {
     TLV_LOG(base::logging::kError, "create work dir failed {}", dir.ToUtf8());
     return false;

@@ -22,9 +22,14 @@ bool CreateDir(const Path& path, bool recursive) {
     return false;
   }
   if (recursive) {
+    // Another process may make a parent at the same moment: one that is
+    // there after all will do.
     const Path parent = path.Parent();
     if (!parent.empty() && !PathExists(parent) && !CreateDir(parent, true)) {
-      return false;
+      const std::optional<FileInfo> made = GetFileInfo(parent);
+      if (!made || !made->IsDirectory()) {
+        return false;
+      }
     }
   }
   return internal::CreateSingleDirectory(path);

@@ -8,10 +8,12 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/utils/file.h"
@@ -229,6 +231,26 @@ TEST_F(FileUtilTest, CreateDir) {
   // A parent that is a file cannot be created through.
   WriteFile(At("file"), "x");
   EXPECT_FALSE(CreateDir(At("file/sub/dir"), true));
+}
+
+// Runs that start together make the same parents at the same moment, as two
+// crash reporters do with a new work directory: a parent that another made
+// first is no failure.
+TEST_F(FileUtilTest, CreateDirSharesParentsMadeAtTheSameMoment) {
+  for (int round = 0; round < 20; ++round) {
+    const std::string parents = "r" + std::to_string(round) + "/a/b/c/d/e";
+    std::vector<std::thread> threads;
+    std::atomic<int> made = 0;
+    for (int i = 0; i < 4; ++i) {
+      threads.emplace_back([&, i] {
+        const std::string leaf = parents + "/" + std::to_string(i);
+        made += CreateDir(At(leaf.c_str()), true);
+      });
+    }
+    for (std::thread& thread : threads)
+      thread.join();
+    EXPECT_EQ(made, 4) << round;
+  }
 }
 
 TEST_F(FileUtilTest, GetFileInfo) {
