@@ -53,6 +53,10 @@ function(tlv_add_test name)
   cmake_parse_arguments(ARG "LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW;LABEL"
                         "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  if(TLV_SANITIZE MATCHES "thread")
+    target_sources(${name} PRIVATE
+                   "${CMAKE_SOURCE_DIR}/test/tsan_suppressions.cc")
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
   # Loopback requests must not go to a proxy that the machine's
   # environment names.
