@@ -19,17 +19,24 @@ namespace tlv {
 // request after the other, and tells its outcome only through telemetry
 // events (component "crash_plugin") and log lines. A dump is deleted only
 // after the data-upload service accepted it, and never with remain_file.
+//
+// Every report claims its dump first (DumpClaim), so that runs at the same
+// time never send one dump twice, and records its attempt and its outcome
+// in the delivery ledger (DeliveryLedger), the acceptance before the
+// deletion.
 
-// First removes the archives that killed runs left in the work directory,
-// but none that a live run holds; then start_mode 1 runs ScanReport, 2 runs
-// BlockReport, anything else nothing.
+// First removes the archives and claims that killed runs left in the work
+// directory, but none that a live run holds; then start_mode 1 runs
+// ScanReport, 2 runs BlockReport, anything else nothing.
 void RunCrashReport(const LaunchConfiguration& config);
 
 // Reports every file under dmp_dir_path, subdirectories included, whose name
 // ends in ".dmp" (case-sensitive), each with its logs when is_package_log is
 // set, then raises "CrashReportScan" with
 // "<count> files <is_package_log as 0 or 1>". A scan reports each dump with
-// its last-write time.
+// its last-write time. A dump that the ledger knows as accepted, unchanged,
+// is not sent again (only its deletion is tried again), and dumps that
+// failed in earlier runs come after the others.
 void ScanReport(const LaunchConfiguration& config);
 
 // Reports the one dump dmp_path as it is. A dump is deleted only when it is
