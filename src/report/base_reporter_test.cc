@@ -222,8 +222,7 @@ TEST(BaseReporterTest, BlockReportSendsABatchOfOneWithOneRetry) {
     std::string response;
     EXPECT_EQ(reporter.BlockReport(Record(R"({"e":1})"), &response), c.ok);
     {
-      // The server's answer orders the handler's write before this read,
-      // but ThreadSanitizer does not see the order a socket gives.
+      // Under the handler's lock, as test/tsan_suppressions.cc explains.
       std::lock_guard lock(mutex);
       EXPECT_EQ(bodies, std::vector<std::string>(c.requests, R"([{"e":1}])"));
     }
