@@ -7,8 +7,7 @@
 #include "base/utils/file_util.h"
 #include "base/utils/string_util.h"
 #include "common/common_service.h"
-#include "telemetry/telemetry.h"
-#include "telemetry/telemetry_area_plugin.h"
+#include "environment/event_sink.h"
 #include "timer/timer_service.h"
 
 namespace tlv {
@@ -102,12 +101,23 @@ std::string ApplicationContext::GetMainTaskRunner() {
   return task_runners_->GetMainTaskRunner();
 }
 
+void ApplicationContext::SetEventSinkMaker(EventSinkMaker maker) {
+  std::lock_guard lock(mutex_);
+  event_sink_maker_ = std::move(maker);
+}
+
 Telemetry* ApplicationContext::GetTelemetry() {
   const int32_t area = common_service_->GetArea();
   std::call_once(telemetry_once_, [this] {
-    telemetry_plugin_ = std::make_unique<TelemetryAreaPlugin>();
+    EventSinkMaker maker;
+    {
+      std::lock_guard lock(mutex_);
+      maker = event_sink_maker_;
+    }
+    if (maker)
+      telemetry_plugin_ = maker();
   });
-  return telemetry_plugin_->Get(area);
+  return telemetry_plugin_ ? telemetry_plugin_->TelemetryFor(area) : nullptr;
 }
 
 const base::utils::Path& ApplicationContext::GetWorkDir() {
@@ -134,10 +144,9 @@ void TelemetryReport(const std::string& event,
   }
   std::string loc =
       std::string(location.file) + ":" + std::to_string(location.line);
-  if (context.is_main_process())
-    telemetry->Report(event, component, result, std::move(loc));
-  else
-    telemetry->BlockReport(event, component, result, std::move(loc));
+  // GetTelemetry returned an instance, so the plug-in exists.
+  context.telemetry_plugin_->Record(*telemetry, !context.is_main_process(),
+                                    event, component, result, std::move(loc));
 }
 
 }  // namespace tlv

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,8 +20,8 @@ class TaskRunners;
 namespace tlv {
 
 class CommonService;
+class EventSink;
 class Telemetry;
-class TelemetryAreaPlugin;
 class TimerService;
 
 // The process-wide environment: this process's work directory and logging,
@@ -69,10 +70,16 @@ class ApplicationContext final {
   // worker thread.
   std::string GetMainTaskRunner();
 
+  // Makes the process's telemetry instances; tlv::InstallTelemetry sets the
+  // telemetry library's. Set it before the first GetTelemetry: that call
+  // makes the instances, once, and a maker set later is not used.
+  using EventSinkMaker = std::function<std::unique_ptr<EventSink>()>;
+  void SetEventSinkMaker(EventSinkMaker maker);
+
   // The telemetry for the common service's current area, or null when the
-  // area has none. The first call builds the telemetry instances (and with
-  // them the main task runner), once, also when several threads ask at the
-  // same time.
+  // area has none or no maker was set. The first call builds the telemetry
+  // instances (and with them the main task runner), once, also when several
+  // threads ask at the same time.
   Telemetry* GetTelemetry();
   // Whether mainland and oversea get a telemetry instance each. No input of
   // this process asks for that, so one instance serves every area.
@@ -92,6 +99,12 @@ class ApplicationContext final {
   }
 
  private:
+  // Records through the plug-in that GetTelemetry made.
+  friend void TelemetryReport(const std::string& event,
+                              const std::string& component,
+                              const std::string& result,
+                              const base::logging::SourceLocation& location);
+
   ApplicationContext();
   ~ApplicationContext() = delete;
 
@@ -104,11 +117,13 @@ class ApplicationContext final {
   const std::unique_ptr<CommonService> common_service_;
   const std::unique_ptr<TimerService> timer_service_;
   const std::unique_ptr<base::TaskRunners> task_runners_;
+  EventSinkMaker event_sink_maker_;  // Guarded by mutex_.
   // Built outside mutex_, because building it asks the context for the work
   // directory and the main task runner; written once, inside the flag's
-  // call, and only read after it.
+  // call, and only read after it. The telemetry area plug-in, held by its
+  // interface.
   std::once_flag telemetry_once_;
-  std::unique_ptr<TelemetryAreaPlugin> telemetry_plugin_;
+  std::unique_ptr<EventSink> telemetry_plugin_;
 };
 
 // Records one telemetry event of this process: the event's name, the

@@ -14,6 +14,7 @@
 #include "common/common_service.h"
 #include "gtest/gtest.h"
 #include "telemetry/telemetry.h"
+#include "telemetry/telemetry_area_plugin.h"
 #include "test/scoped_temp_dir.h"
 
 namespace tlv {
@@ -33,6 +34,7 @@ TEST(ApplicationContextTest, InitsOnce) {
   const Path root(temp.path());
   ApplicationContext& context = ApplicationContext::Instance();
   EXPECT_EQ(&ApplicationContext::Instance(), &context);
+  InstallTelemetry();
 
   // Only the name "telvane", exactly, keeps the process the main one; the
   // name is judged even when the rest of Init fails.
@@ -135,6 +137,7 @@ TEST(ApplicationContextTest, MainTaskRunnerIsCreatedOnceAndRuns) {
 
 TEST(ApplicationContextTest, ConcurrentFirstCallsShareOneTelemetry) {
   ApplicationContext& context = ApplicationContext::Instance();
+  InstallTelemetry();
   std::promise<void> go;
   const std::shared_future<void> started = go.get_future().share();
   std::vector<Telemetry*> seen(8);

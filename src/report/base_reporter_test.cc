@@ -14,6 +14,7 @@
 #include "gtest/gtest.h"
 #include "report/report.h"
 #include "telemetry/telemetry.h"
+#include "telemetry/telemetry_area_plugin.h"
 #include "test/http_server.h"
 #include "test/process_log.h"
 
@@ -140,6 +141,7 @@ TEST(BaseReporterTest, QueuesKeepTheNewestEventsScrambled) {
 // A full store takes nothing, and says so once per process through the
 // telemetry of the application context.
 TEST(BaseReporterTest, FullStoreRaisesOneOverflowEvent) {
+  InstallTelemetry();
   test::ProcessLog log;
   PlainReporter reporter(10, 30, 6, 604800, /*store_capacity=*/0);
   reporter.Init("overflow");

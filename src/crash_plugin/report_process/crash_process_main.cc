@@ -13,6 +13,7 @@
 #include "crash_plugin/report_process/watchdog.h"
 #include "environment/application_context.h"
 #include "telemetry/telemetry.h"
+#include "telemetry/telemetry_area_plugin.h"
 #include "timer/timer_service.h"
 
 namespace {
@@ -46,6 +47,8 @@ int main(int argc, char* argv[]) {
     config.use_duration_millis.clear();
 
   tlv::ApplicationContext& context = tlv::ApplicationContext::Instance();
+  // The context reaches the telemetry only through what is installed here.
+  tlv::InstallTelemetry();
   if (!context.Init(config.work_dir, config.log_level, config.log_dest,
                     kProcessName)) {
     // Logging starts only with a successful Init, so this line has no

@@ -19,6 +19,7 @@
 #include "common/common_service.h"
 #include "environment/application_context.h"
 #include "gtest/gtest.h"
+#include "telemetry/telemetry_area_plugin.h"
 #include "test/http_server.h"
 #include "test/process_log.h"
 #include "test/scoped_temp_dir.h"
@@ -31,6 +32,8 @@ namespace {
 class CrashReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The job's events go through the telemetry, as in the executable.
+    InstallTelemetry();
     ApplicationContext::Instance().GetCommonService()->Update(
         R"({"app_id":"game-7","area":"cn","compile_type":"release",)"
         R"("symbol_id":"sym-1"})");
