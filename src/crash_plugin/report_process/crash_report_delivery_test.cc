@@ -218,8 +218,9 @@ TEST_F(CrashReportDeliveryTest, AcceptedDumpThatStaysIsSentOnce) {
 
     // The obstacle is gone: the next scan deletes the dump without sending
     // it.
-    if (c.immutable)
+    if (c.immutable) {
       ASSERT_TRUE(SetImmutable(dump, false));
+    }
     Run(ScanMembers());
     EXPECT_EQ(service_->uploads().size(), 2u);
     EXPECT_FALSE(fs::exists(dump));

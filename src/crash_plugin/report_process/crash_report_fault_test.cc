@@ -577,8 +577,9 @@ TEST_F(CrashReportFaultTest, SpecialFilesNeitherStallNorEndTheRun) {
     if (c.entries) {
       std::vector<std::string> names = test::ZipEntryNames(uploads[0].stored);
       std::sort(names.begin() + 1, names.end());
-      if (exact)
+      if (exact) {
         EXPECT_EQ(names, *c.entries);
+      }
       EXPECT_FALSE(fs::exists(dump));
     } else {
       EXPECT_TRUE(fs::exists(dump));
