@@ -191,7 +191,7 @@ void SimpleReport::SetBody(std::string body) {
   body_stream_.reset();
 }
 
-void SimpleReport::SetBody(std::shared_ptr<base::net::HTTPBodyStream> body) {
+void SimpleReport::SetBody(std::unique_ptr<base::net::HTTPBodyStream> body) {
   body_stream_ = std::move(body);
   body_.clear();
 }
@@ -199,7 +199,7 @@ void SimpleReport::SetBody(std::shared_ptr<base::net::HTTPBodyStream> body) {
 void SimpleReport::PrepareBody() {
   if (!body_stream_) {
     body_stream_ =
-        std::make_shared<base::net::StringHTTPBodyStream>(std::move(body_));
+        std::make_unique<base::net::StringHTTPBodyStream>(std::move(body_));
     body_.clear();
   }
   transport().SetBody(std::move(body_stream_));

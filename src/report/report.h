@@ -61,16 +61,17 @@ class BaseReport {
   base::net::HTTPTransport& transport() { return *transport_; }
 
  private:
-  const std::shared_ptr<base::net::HTTPTransport> transport_;
+  const std::unique_ptr<base::net::HTTPTransport> transport_;
   bool started_ = false;
 };
 
 // A report whose body is a text held in memory or a stream of its own.
 class SimpleReport : public BaseReport {
  public:
-  // Each replaces the body set before.
+  // Each replaces the body set before. The report owns the stream alone,
+  // and hands it on to its transport.
   void SetBody(std::string body);
-  void SetBody(std::shared_ptr<base::net::HTTPBodyStream> body);
+  void SetBody(std::unique_ptr<base::net::HTTPBodyStream> body);
 
   // Hands the body stream, or the body text moved into one, to the
   // transport.
@@ -78,7 +79,7 @@ class SimpleReport : public BaseReport {
 
  private:
   std::string body_;
-  std::shared_ptr<base::net::HTTPBodyStream> body_stream_;
+  std::unique_ptr<base::net::HTTPBodyStream> body_stream_;
 };
 
 // A crash report to the data-upload service; signed with Sign.

@@ -37,7 +37,8 @@ class ReportBody : public base::net::HTTPBodyStream {
   virtual std::optional<uint32_t> dump_crc32() const = 0;
 };
 
-std::shared_ptr<ReportBody> MakeReportBody(const std::string& event_text,
+// The caller owns the body alone.
+std::unique_ptr<ReportBody> MakeReportBody(const std::string& event_text,
                                            const base::utils::Path& dump,
                                            uint64_t dump_size);
 

@@ -46,7 +46,7 @@ std::unique_ptr<TelvaneReport> SignedReport(const std::string& url,
   auto report = std::make_unique<TelvaneReport>();
   report->SetUrl(url);
   report->SetMethod(base::net::kPost);
-  auto stream = std::make_shared<base::net::StringHTTPBodyStream>(body);
+  auto stream = std::make_unique<base::net::StringHTTPBodyStream>(body);
   EXPECT_TRUE(report->Sign(*stream));
   report->SetBody(std::move(stream));
   return report;

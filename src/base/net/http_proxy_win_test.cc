@@ -293,9 +293,9 @@ TEST(HTTPProxyTest, InternetOptionsProxyCarriesTheRequest) {
     const ScopedInternetOptions options(proxy.address(), c.bypass);
 
     const std::string url = server.Url("/upload");
-    std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
+    std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
     transport->SetUrl(url);
-    transport->SetBody(std::make_shared<StringHTTPBodyStream>("report"));
+    transport->SetBody(std::make_unique<StringHTTPBodyStream>("report"));
     std::string response;
     EXPECT_TRUE(transport->ExecuteSynchronously(response, 0)) << response;
     EXPECT_EQ(response, "ok");

@@ -46,7 +46,7 @@ void HTTPTransport::SetHeader(const std::string& name,
   headers_[name] = value;
 }
 
-void HTTPTransport::SetBody(std::shared_ptr<HTTPBodyStream> body) {
+void HTTPTransport::SetBody(std::unique_ptr<HTTPBodyStream> body) {
   body_ = std::move(body);
 }
 

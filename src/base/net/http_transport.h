@@ -30,8 +30,9 @@ class HTTPTransport {
   // Longest time, in seconds, for each phase of an attempt.
   static constexpr int64_t kDefaultTimeoutSeconds = 15;
 
-  // A new transport of the platform's kind, with the defaults below.
-  static std::shared_ptr<HTTPTransport> Create();
+  // A new transport of the platform's kind, with the defaults below. The
+  // caller is its one owner.
+  static std::unique_ptr<HTTPTransport> Create();
 
   HTTPTransport(const HTTPTransport&) = delete;
   HTTPTransport& operator=(const HTTPTransport&) = delete;
@@ -48,8 +49,9 @@ class HTTPTransport {
   // compare byte-wise, so "Accept" and "accept" are two headers. Headers are
   // sent in that order, with the names spelled as given.
   void SetHeader(const std::string& name, const std::string& value);
-  // The request body. Every attempt needs one, GET included.
-  void SetBody(std::shared_ptr<HTTPBodyStream> body);
+  // The request body, which the transport then owns alone. Every attempt
+  // needs one, GET included.
+  void SetBody(std::unique_ptr<HTTPBodyStream> body);
   // Installs callback on the current body, so call it after SetBody. An
   // empty callback, or no body, leaves everything as it is.
   void SetProgressCallback(const ProgressCallback& callback);
@@ -73,14 +75,14 @@ class HTTPTransport {
   const std::string& url() const { return url_; }
   HTTPMethod method() const { return method_; }
   const std::map<std::string, std::string>& headers() const { return headers_; }
-  const std::shared_ptr<HTTPBodyStream>& body() const { return body_; }
+  HTTPBodyStream* body() const { return body_.get(); }
   int64_t resolve_timeout() const { return resolve_timeout_; }
   int64_t connect_timeout() const { return connect_timeout_; }
   int64_t send_timeout() const { return send_timeout_; }
   int64_t receive_timeout() const { return receive_timeout_; }
 
  private:
-  std::shared_ptr<HTTPBodyStream> body_;
+  std::unique_ptr<HTTPBodyStream> body_;
   std::string url_;
   HTTPMethod method_ = kPost;
   std::map<std::string, std::string> headers_;

@@ -350,14 +350,14 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
 
 }  // namespace
 
-std::shared_ptr<HTTPTransport> HTTPTransport::Create() {
+std::unique_ptr<HTTPTransport> HTTPTransport::Create() {
   // curl_global_init must finish before any other curl call and is not safe
   // to run twice at once on every build; a function-local static runs it
   // exactly once, and threads that create a transport meanwhile wait for
   // it. A failure shows up as curl_easy_init's in each attempt.
   [[maybe_unused]] static const CURLcode global_init =
       curl_global_init(CURL_GLOBAL_DEFAULT);
-  return std::make_shared<HTTPTransportCurl>();
+  return std::make_unique<HTTPTransportCurl>();
 }
 
 }  // namespace base::net

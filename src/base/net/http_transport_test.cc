@@ -116,10 +116,10 @@ class TestBodyStream final : public HTTPBodyStream {
 // answer.
 class HTTPTransportTest : public ::testing::Test {
  protected:
-  std::shared_ptr<HTTPTransport> NewTransport(
+  std::unique_ptr<HTTPTransport> NewTransport(
       const std::string& path,
-      std::shared_ptr<HTTPBodyStream> body) const {
-    std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
+      std::unique_ptr<HTTPBodyStream> body) const {
+    std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
     transport->SetUrl(server_.Url(path));
     transport->SetBody(std::move(body));
     return transport;
@@ -144,7 +144,7 @@ TEST_F(HTTPTransportTest, StatusDecidesSuccess) {
     const bool accepted = status <= 203;
     std::string response;
     EXPECT_EQ(NewTransport("/status/" + std::to_string(status),
-                           std::make_shared<StringHTTPBodyStream>("data"))
+                           std::make_unique<StringHTTPBodyStream>("data"))
                   ->ExecuteSynchronously(response, 0),
               accepted);
     const std::string error = "HTTP status " + std::to_string(status);
@@ -157,8 +157,10 @@ TEST_F(HTTPTransportTest, StatusDecidesSuccess) {
 
 TEST_F(HTTPTransportTest, StreamsBodyInFixedChunks) {
   const std::string data = Pattern(70000);
-  auto body = std::make_shared<TestBodyStream>(data, data.size());
-  std::shared_ptr<HTTPTransport> transport = NewTransport("/status/200", body);
+  auto owned_body = std::make_unique<TestBodyStream>(data, data.size());
+  const TestBodyStream* const body = owned_body.get();
+  std::unique_ptr<HTTPTransport> transport =
+      NewTransport("/status/200", std::move(owned_body));
   std::vector<int32_t> percents;
   transport->SetProgressCallback(
       [&percents](int32_t percent) { percents.push_back(percent); });
@@ -179,26 +181,26 @@ TEST_F(HTTPTransportTest, BodyStreamFailureFailsAttempt) {
   test::ScopedTempDir dir;
   struct Case {
     const char* name;
-    std::function<std::shared_ptr<HTTPBodyStream>()> body;
+    std::function<std::unique_ptr<HTTPBodyStream>()> body;
     const char* error;
   };
   const std::vector<Case> cases = {
       {"file cannot be opened",
        [&dir] {
-         return std::make_shared<FileReaderHTTPBodyStream>(
+         return std::make_unique<FileReaderHTTPBodyStream>(
              utils::Utf8ToWide(dir.path() + "/missing.zip"));
        },
        "the body stream cannot be read"},
       {"read fails after the first chunk",
        [] {
-         return std::make_shared<TestBodyStream>(Pattern(70000), 70000, 1);
+         return std::make_unique<TestBodyStream>(Pattern(70000), 70000, 1);
        },
        "the body stream cannot be read"},
       {"stream shorter than announced",
-       [] { return std::make_shared<TestBodyStream>(Pattern(40000), 50000); },
+       [] { return std::make_unique<TestBodyStream>(Pattern(40000), 50000); },
        "the body stream ended after 40000 of 50000 bytes"},
       {"stream longer than announced",
-       [] { return std::make_shared<TestBodyStream>(Pattern(32778), 32768); },
+       [] { return std::make_unique<TestBodyStream>(Pattern(32778), 32768); },
        "the body stream yields more than the 32768 bytes announced"},
   };
   for (const Case& c : cases) {
@@ -222,7 +224,7 @@ TEST_F(HTTPTransportTest, RetryResendsWholeFileAndKeepsOnlyTheAnswer) {
 
   std::string response;
   EXPECT_TRUE(
-      NewTransport("/fail-once", std::make_shared<FileReaderHTTPBodyStream>(
+      NewTransport("/fail-once", std::make_unique<FileReaderHTTPBodyStream>(
                                      utils::Utf8ToWide(path)))
           ->ExecuteSynchronously(response, 1));
   EXPECT_EQ(response, "accepted");
@@ -235,10 +237,10 @@ TEST_F(HTTPTransportTest, RetryResendsWholeFileAndKeepsOnlyTheAnswer) {
 TEST_F(HTTPTransportTest, RetriesUntilAttemptsRunOut) {
   for (const uint64_t retries : {0, 3}) {
     SCOPED_TRACE(retries);
-    std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
+    std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
     transport->SetUrl("http://127.0.0.1:" +
                       std::to_string(server_.refusing_port()) + "/upload");
-    transport->SetBody(std::make_shared<StringHTTPBodyStream>("data"));
+    transport->SetBody(std::make_unique<StringHTTPBodyStream>("data"));
     std::string response;
     EXPECT_FALSE(transport->ExecuteSynchronously(response, retries));
 
@@ -262,9 +264,10 @@ TEST_F(HTTPTransportTest, RetriesUntilAttemptsRunOut) {
 }
 
 TEST_F(HTTPTransportTest, MissingUrlOrBodyIsReported) {
-  auto body = std::make_shared<TestBodyStream>("data", 4);
-  std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
-  transport->SetBody(body);
+  auto owned_body = std::make_unique<TestBodyStream>("data", 4);
+  const TestBodyStream* const body = owned_body.get();
+  std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
+  transport->SetBody(std::move(owned_body));
   std::string response;
   EXPECT_FALSE(transport->ExecuteSynchronously(response, 3));
   EXPECT_EQ(response, "url is empty");
@@ -312,9 +315,9 @@ TEST_F(HTTPTransportTest, UnusableUrlFailsAttempt) {
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
-    std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
+    std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
     transport->SetUrl(c.url);
-    transport->SetBody(std::make_shared<StringHTTPBodyStream>("data"));
+    transport->SetBody(std::make_unique<StringHTTPBodyStream>("data"));
     std::string response;
     EXPECT_FALSE(transport->ExecuteSynchronously(response, 0));
     EXPECT_TRUE(Matches(response, c.error));
@@ -332,10 +335,12 @@ TEST_F(HTTPTransportTest, UnusableUrlFailsAttempt) {
 TEST_F(HTTPTransportTest, BodyTooLongToAnnounceIsRefused) {
   for (const int64_t size : {int64_t{1} << 32, int64_t{5} << 30}) {
     SCOPED_TRACE(size);
-    auto body = std::make_shared<TestBodyStream>("", size);
+    auto owned_body = std::make_unique<TestBodyStream>("", size);
+    const TestBodyStream* const body = owned_body.get();
+    const std::unique_ptr<HTTPTransport> transport =
+        NewTransport("/status/200", std::move(owned_body));
     std::string response;
-    EXPECT_FALSE(
-        NewTransport("/status/200", body)->ExecuteSynchronously(response, 0));
+    EXPECT_FALSE(transport->ExecuteSynchronously(response, 0));
     const std::string error = "WinHttpSendRequest: a body of " +
                               std::to_string(size) +
                               " bytes cannot be announced in a 32-bit length "
@@ -387,13 +392,13 @@ TEST(HTTPRequestTest, SendsRequestAsConfigured) {
     SCOPED_TRACE(c.name);
     const test::LoopbackServer server;
     const std::string data = Pattern(c.body_size);
-    std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
+    std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
     transport->SetUrl(server.Url("/upload?a=1#frag"));
     transport->SetMethod(c.method);
     for (const auto& [name, value] : c.headers) {
       transport->SetHeader(name, value);
     }
-    transport->SetBody(std::make_shared<StringHTTPBodyStream>(data));
+    transport->SetBody(std::make_unique<StringHTTPBodyStream>(data));
     std::string response;
     EXPECT_TRUE(transport->ExecuteSynchronously(response, 0)) << response;
     EXPECT_EQ(response, "ok");

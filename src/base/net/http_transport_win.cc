@@ -284,8 +284,8 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
 
 }  // namespace
 
-std::shared_ptr<HTTPTransport> HTTPTransport::Create() {
-  return std::make_shared<HTTPTransportWin>();
+std::unique_ptr<HTTPTransport> HTTPTransport::Create() {
+  return std::make_unique<HTTPTransportWin>();
 }
 
 }  // namespace base::net

@@ -52,10 +52,10 @@ TEST(SystemErrorTextTest, CodeWithoutMessageIsNamed) {
 // refuses a negative time-out other than -1 (none) with a system code.
 TEST(SystemErrorTextTest, TransportFailureIsUtf8) {
   test::ProcessLog log;
-  std::shared_ptr<HTTPTransport> transport = HTTPTransport::Create();
+  std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
   transport->SetUrl("http://127.0.0.1:9/upload");
   transport->SetConnectTimeout(-2);
-  transport->SetBody(std::make_shared<StringHTTPBodyStream>("data"));
+  transport->SetBody(std::make_unique<StringHTTPBodyStream>("data"));
   std::string response;
   EXPECT_FALSE(transport->ExecuteSynchronously(response, 0));
   EXPECT_TRUE(std::regex_match(

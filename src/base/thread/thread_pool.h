@@ -51,7 +51,7 @@ class ThreadPool final {
   void WorkerLoop_();
 
   // Touched only by Start and Stop.
-  std::vector<std::shared_ptr<ThreadInfo>> threads_;
+  std::vector<std::unique_ptr<ThreadInfo>> threads_;
 
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -116,8 +116,10 @@ bool ReportContent(const std::string& body);
 // The same for a whole request body, "[" + event + "]", which is read once
 // to sign it and again for every attempt. A body whose signing pass fails is
 // not sent: false, with no event (the body logs why). tracking, when given,
-// follows how far the attempts get.
-bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request,
+// follows how far the attempts get. request stays the caller's: the report
+// reads it through a stream of its own that does not own it, and is gone
+// when the call returns.
+bool ReportContent(base::net::HTTPBodyStream& request,
                    UploadTracking* tracking = nullptr);
 
 }  // namespace tlv

@@ -25,32 +25,34 @@ constexpr int32_t kReportEventId = 100011;
 constexpr char kReportEventName[] = "APMReport";
 constexpr uint64_t kUploadRetries = 3;
 
-// Passes a body through and tells tracking how far each attempt gets.
-class TrackedBody final : public base::net::HTTPBodyStream {
+// Passes a body that the caller keeps through to the report, which owns
+// this stream, and tells tracking, when given, how far each attempt gets.
+class BorrowedBody final : public base::net::HTTPBodyStream {
  public:
-  TrackedBody(std::shared_ptr<base::net::HTTPBodyStream> body,
-              UploadTracking& tracking)
-      : body_(std::move(body)), tracking_(tracking) {}
+  BorrowedBody(base::net::HTTPBodyStream& body, UploadTracking* tracking)
+      : body_(body), tracking_(tracking) {}
 
-  int64_t Size() override { return body_->Size(); }
+  int64_t Size() override { return body_.Size(); }
   void Reset() override {
-    body_->Reset();
+    body_.Reset();
     position_ = 0;
   }
   int64_t Read(char* buffer, int64_t capacity) override {
-    const int64_t count = body_->Read(buffer, capacity);
+    const int64_t count = body_.Read(buffer, capacity);
     if (count > 0) {
       position_ += count;
-      tracking_.sent = std::max(tracking_.sent, position_);
-      if (tracking_.on_progress)
-        tracking_.on_progress(position_, Size());
+      if (tracking_) {
+        tracking_->sent = std::max(tracking_->sent, position_);
+        if (tracking_->on_progress)
+          tracking_->on_progress(position_, Size());
+      }
     }
     return count;
   }
 
  private:
-  const std::shared_ptr<base::net::HTTPBodyStream> body_;
-  UploadTracking& tracking_;
+  base::net::HTTPBodyStream& body_;
+  UploadTracking* const tracking_;
 };
 
 }  // namespace
@@ -111,20 +113,20 @@ bool UploadDump(const base::utils::Path& path,
   // An event that could not be written goes out as "[]" and is refused.
   if (event.empty())
     return ReportContent(event);
-  const std::shared_ptr<ReportBody> body =
+  const std::unique_ptr<ReportBody> body =
       MakeReportBody(event, path, dump_size);
-  const bool accepted = ReportContent(body, tracking);
+  const bool accepted = ReportContent(*body, tracking);
   if (tracking)
     tracking->file_crc32 = body->dump_crc32();
   return accepted;
 }
 
 bool ReportContent(const std::string& body) {
-  return ReportContent(
-      std::make_shared<base::net::StringHTTPBodyStream>("[" + body + "]"));
+  base::net::StringHTTPBodyStream request("[" + body + "]");
+  return ReportContent(request);
 }
 
-bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request,
+bool ReportContent(base::net::HTTPBodyStream& request,
                    UploadTracking* tracking) {
   std::string response;
   {
@@ -132,12 +134,10 @@ bool ReportContent(std::shared_ptr<base::net::HTTPBodyStream> request,
     report->SetUrl(GetDataUploadUrl(
         ApplicationContext::Instance().GetCommonService()->GetArea()));
     report->SetMethod(base::net::kPost);
-    if (!report->Sign(*request))
+    if (!report->Sign(request))
       return false;
     // Only the sending passes count, not the signing one.
-    if (tracking)
-      request = std::make_shared<TrackedBody>(std::move(request), *tracking);
-    report->SetBody(std::move(request));
+    report->SetBody(std::make_unique<BorrowedBody>(request, tracking));
     if (!report->StartWithBlock(&response, kUploadRetries)) {
       TLV_CRASH_EVENT(base::logging::kError, "CrashReportFailed", response);
       return false;
