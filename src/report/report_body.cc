@@ -9,6 +9,7 @@
 
 #include "base/json/base64.h"
 #include "base/logging/logging.h"
+#include "base/utils/check.h"
 #include "base/utils/file.h"
 
 namespace tlv {
@@ -186,12 +187,15 @@ class EventReportBody final : public ReportBody {
 
 }  // namespace
 
-std::shared_ptr<ReportBody> MakeReportBody(const std::string& event_text,
+std::unique_ptr<ReportBody> MakeReportBody(const std::string& event_text,
                                            const base::utils::Path& dump,
                                            uint64_t dump_size) {
+  // "dump" is spliced in before the closing brace, after a comma.
+  TLV_DCHECK(event_text.size() > 2 && event_text.front() == '{' &&
+             event_text.back() == '}');
   if (dump_size == 0)
-    return std::make_shared<EventReportBody>(event_text);
-  return std::make_shared<DumpReportBody>(event_text, dump, dump_size);
+    return std::make_unique<EventReportBody>(event_text);
+  return std::make_unique<DumpReportBody>(event_text, dump, dump_size);
 }
 
 }  // namespace tlv

@@ -91,8 +91,9 @@ TEST(ReportBodyTest, StreamedBodyIsTheDocumentAndWhatIsSent) {
     const std::string dump = RandomBytes(size, static_cast<uint32_t>(size));
     const std::string path = dir.path() + "/crash.dmp";
     WriteFile(path, dump);
-    const std::shared_ptr<ReportBody> body =
+    std::unique_ptr<ReportBody> owned_body =
         MakeReportBody(kEvent, base::utils::Path(path), size);
+    ReportBody* const body = owned_body.get();
 
     EXPECT_EQ(body->dump_crc32(),
               size == 0 ? std::optional<uint32_t>(0) : std::nullopt);
@@ -110,7 +111,7 @@ TEST(ReportBodyTest, StreamedBodyIsTheDocumentAndWhatIsSent) {
     report.SetUrl(server.url());
     report.SetMethod(base::net::kPost);
     ASSERT_TRUE(report.Sign(*body));
-    report.SetBody(body);
+    report.SetBody(std::move(owned_body));
     std::string response;
     ASSERT_TRUE(report.StartWithBlock(&response, 0));
 
@@ -179,7 +180,7 @@ TEST(ReportBodyTest, PassOverAChangedFileFailsBeforeItEnds) {
     const std::string path = dir.path() + "/crash.dmp";
     std::string bytes = RandomBytes(100000, 7);
     WriteFile(path, bytes);
-    const std::shared_ptr<base::net::HTTPBodyStream> body =
+    const std::unique_ptr<base::net::HTTPBodyStream> body =
         MakeReportBody(kEvent, base::utils::Path(path), bytes.size());
     const std::optional<std::string> first = ReadPass(*body);
     ASSERT_TRUE(first);
@@ -213,7 +214,7 @@ TEST(ReportBodyTest, DumpChangedDuringTheSendFailsTheAttempts) {
   const std::string path = dir.path() + "/crash.dmp";
   std::string bytes = RandomBytes(200000, 11);
   WriteFile(path, bytes);
-  const std::shared_ptr<base::net::HTTPBodyStream> body =
+  std::unique_ptr<base::net::HTTPBodyStream> body =
       MakeReportBody(kEvent, base::utils::Path(path), bytes.size());
 
   TelvaneReport report;
@@ -229,7 +230,7 @@ TEST(ReportBodyTest, DumpChangedDuringTheSendFailsTheAttempts) {
       WriteFile(path, bytes);
     }
   });
-  report.SetBody(body);
+  report.SetBody(std::move(body));
   std::string response;
   EXPECT_FALSE(report.StartWithBlock(&response, 1));
   EXPECT_TRUE(server.requests().empty());
@@ -257,6 +258,18 @@ TEST(ReportBodyTest, UnreadableBodyIsNotSigned) {
                             base::utils::Path(path).ToUtf8() + ": cannot open"),
             std::string::npos);
 }
+
+#if defined(TLV_DCHECK_IS_ON)
+// The dump is spliced in as a further member of the event, so an event that
+// is no object with a member is the caller's bug, caught where it is made.
+TEST(ReportBodyTest, EventWithoutMembersIsRefusedByTheContract) {
+  for (const char* event : {"", "{}", "[1]"}) {
+    SCOPED_TRACE(event);
+    EXPECT_DEATH(MakeReportBody(event, base::utils::Path("x.dmp"), 10),
+                 "check failed: event_text");
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tlv

@@ -1,12 +1,15 @@
 #include "base/thread/thread_pool.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
+#include "base/utils/check.h"
+
 namespace base::detail {
 
-// One worker. Releasing the last reference joins the thread first, because
-// destroying a thread that is still joinable ends the process.
+// One worker, owned by the pool alone. Destroying it joins the thread first,
+// because destroying a thread that is still joinable ends the process.
 struct ThreadPool::ThreadInfo final {
   ThreadInfo() = default;
   ThreadInfo(const ThreadInfo&) = delete;
@@ -34,13 +37,19 @@ bool ThreadPool::Start() {
   for (int32_t i = 0; i < thread_count_; ++i) {
     // The entry is stored before its thread starts, so that if the thread is
     // refused, the workers already running are still joined by Stop.
-    threads_.push_back(std::make_shared<ThreadInfo>());
+    threads_.push_back(std::make_unique<ThreadInfo>());
     threads_.back()->thread = std::thread(&ThreadPool::WorkerLoop_, this);
   }
   return true;
 }
 
 void ThreadPool::Stop() {
+  // A worker would wait here for itself.
+  TLV_DCHECK(std::none_of(threads_.begin(), threads_.end(),
+                          [](const std::unique_ptr<ThreadInfo>& info) {
+                            return info->thread.get_id() ==
+                                   std::this_thread::get_id();
+                          }));
   if (started_.load()) {
     {
       // Set under the lock: a worker that has just found the queue empty
