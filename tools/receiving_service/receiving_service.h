@@ -1,19 +1,22 @@
+// The receiving service's interface for the tests, the program and
+// integrators: the server here, the answers it is told to give from
+// answer_plan.h, and what it records of an upload (and Arc4, for reading
+// telemetry) from request_check.h. Users include only this header.
+
 #ifndef TOOLS_RECEIVING_SERVICE_RECEIVING_SERVICE_H_
 #define TOOLS_RECEIVING_SERVICE_RECEIVING_SERVICE_H_
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
+
+#include "tools/receiving_service/answer_plan.h"
+#include "tools/receiving_service/request_check.h"
 
 namespace httplib {
 class ContentReader;
@@ -23,69 +26,6 @@ struct Response;
 }  // namespace httplib
 
 namespace tools {
-
-// How the service answers one request.
-struct Answer {
-  enum class Kind {
-    kAccept,  // 200 with the service's "accepted" object
-    kReject,  // 200 with a non-zero code and a message
-    kStatus,  // the HTTP status `number` with a small JSON body
-    kHtml,    // 200 with an HTML error page, as a misconfigured proxy sends
-    kDelay,   // waits `number` milliseconds, then accepts
-    kDrop,    // closes the connection in the middle of the answer
-    kBody,    // 200 with `message` as its JSON body, whatever it holds
-    kClose,   // reads the request, then closes without an answer
-    kReset,   // resets the connection once `number` bytes of the body are in
-    kHang,    // never answers; closes without an answer once stopped
-  };
-
-  Kind kind = Kind::kAccept;
-  // Reject code, HTTP status, delay in milliseconds or body bytes.
-  int number = 0;
-  std::string message;          // reject message, or the body
-  std::string text = "accept";  // as written on the command line
-};
-
-// Reads "accept", "reject:CODE:MESSAGE", "status:N", "html", "delay:MS",
-// "drop", "body:TEXT", "close", "reset:BYTES" or "hang"; nothing for any
-// other text.
-std::optional<Answer> ParseAnswer(std::string_view text);
-
-// The answers of one endpoint: `initial` until a switch applies. A switch
-// (n, answer) answers every request from number n + 1 on with `answer`; of
-// several, the one with the largest n that applies wins.
-struct AnswerPlan {
-  Answer initial;
-  std::map<int, Answer> switches;
-
-  // `number` counts the endpoint's requests from 1.
-  const Answer& ForRequest(int number) const;
-};
-
-// Reads "N:ANSWER" (N >= 0) for AnswerPlan::switches.
-std::optional<std::pair<int, Answer>> ParseAnswerSwitch(std::string_view text);
-
-// ARC4 (RC4) with the whole key, nothing of the keystream skipped; its own
-// inverse. `key` must not be empty.
-std::string Arc4(std::string_view data, std::string_view key);
-
-// One request to the data-upload endpoint as it arrived and was judged.
-struct ReceivedUpload {
-  int number = 0;       // counts the endpoint's requests from 1
-  std::string verdict;  // "ok" or the first failed check
-  std::string msg_id;
-  std::string event_name;
-  int64_t event_id = 0;
-  std::string event_time;
-  std::string report_id;  // uploadContent.ReportId
-  std::string occur_timestamp;
-  std::string local_timestamp;
-  uint64_t dump_size = 0;   // decoded bytes; 0 without a "dump" member
-  std::string dump_sha256;  // lowercase hex; empty without a "dump" member
-  std::string stored;       // path of the stored dump, or empty
-  std::string answer;       // Answer::text of what was answered
-  std::string body;         // the request body as received
-};
 
 // The data-upload and log-collection services on 127.0.0.1, for tests, the
 // demo and integrators. It judges each request with its own code (OpenSSL,
