@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "base/utils/file_util.h"
 #include "base/utils/held_file.h"
-#include "base/utils/minizip/zip_wrapper.h"
 #include "base/utils/string_util.h"
 #include "crash_plugin/report_process/crash_event.h"
+#include "crash_plugin/report_process/crash_report_packing.h"
 #include "crash_plugin/report_process/delivery_ledger.h"
 #include "environment/application_context.h"
 #include "timer/timer_service.h"
@@ -23,14 +22,9 @@ namespace {
 constexpr int32_t kStartModeScan = 1;
 constexpr int32_t kStartModeSingle = 2;
 constexpr wchar_t kDumpPattern[] = L"\\.dmp$";
-// The names MakeZipPath gives.
-constexpr wchar_t kArchivePattern[] = L"^[0-9]+-crash\\.zip$";
 
 constexpr char kDefaultLogPattern[] = "Player.log$";
 constexpr size_t kMaxLogFiles = 3;
-// A log larger than this is packed as a copy of its last kMaxLogSize bytes,
-// which bounds the archive to the dump plus three times this.
-constexpr uint64_t kMaxLogSize = 10'485'760;
 
 // A dump that has not been accepted in this many runs in a row is named in
 // the log in every run that tries it again, for whoever runs the service.
@@ -130,26 +124,12 @@ void DeleteAcceptedDump(const LaunchConfiguration& config,
   }
 }
 
-// Creates and holds the files of one report in the work directory; null
-// for a path that is not this report's to write. Two runs may share the
-// work directory: a file of the same name that another live run holds
-// stays its own, and a leftover of a run that was killed is removed first.
-// Each file goes with its holder, however the report ends.
-std::vector<std::unique_ptr<base::utils::HeldFile>> HoldTemporaryFiles(
-    const std::vector<base::utils::Path>& paths) {
-  std::vector<std::unique_ptr<base::utils::HeldFile>> held;
-  for (const base::utils::Path& path : paths) {
-    base::utils::RemoveUnheldFile(path);
-    held.push_back(base::utils::HeldFile::Create(path));
-  }
-  return held;
-}
-
 // Removes the archives and the claims that killed runs left in the work
 // directory. What a live run holds, an archive it writes or sends or a
 // claim on a dump it reports, stays.
 void RemoveLeftovers() {
-  for (const wchar_t* pattern : {kArchivePattern, DumpClaim::kNamePattern}) {
+  for (const wchar_t* pattern :
+       {kArchiveNamePattern, DumpClaim::kNamePattern}) {
     base::utils::DirectoryWalker walker(
         ApplicationContext::Instance().GetWorkDir(), /*recursive=*/false,
         base::utils::DirectoryWalker::kFiles, pattern);
@@ -158,65 +138,25 @@ void RemoveLeftovers() {
   }
 }
 
-// Whether the archive and the cut copies may be written and removed without
-// touching a file that is not the process's own. Comparing the files
-// themselves, not their names, also catches links and other spellings.
-bool TemporaryPathsAreSafe(const base::utils::Path& dump,
-                           const std::vector<base::utils::Path>& logs,
-                           const std::vector<base::utils::Path>& temporary) {
-  const base::utils::Path work_dir =
-      ApplicationContext::Instance().GetWorkDir();
-  if (work_dir.empty() || base::utils::IsSameFile(work_dir, dump.Parent()))
-    return false;
-  std::vector<base::utils::Path> protected_files = logs;
-  protected_files.push_back(dump);
-  protected_files.push_back(ApplicationContext::Instance().GetLogFile());
-  for (const base::utils::Path& path : temporary) {
-    for (const base::utils::Path& file : protected_files) {
-      if (path == file || base::utils::IsSameFile(path, file))
-        return false;
-    }
-  }
-  return true;
-}
-
-// Packs the dump and the logs into archive, each log over kMaxLogSize as a
-// copy of its tail at the index-aligned cut path where that path is held
-// (cut_held). The CRC-32 of the dump's bytes when the archive holds the
-// whole dump; none otherwise.
-std::optional<uint32_t> PackDump(
-    const base::utils::Path& dump,
-    const std::vector<base::utils::Path>& logs,
-    const std::vector<base::utils::Path>& cut_paths,
-    const std::vector<bool>& cut_held,
-    const base::utils::Path& archive) {
-  base::utils::ZipWrapper zip(archive);
-  zip.AddFile(dump);
-  for (size_t i = 0; i < logs.size(); ++i) {
-    const std::optional<base::utils::FileInfo> info =
-        base::utils::GetFileInfo(logs[i]);
-    if (!info || info->size <= kMaxLogSize) {
-      zip.AddFile(logs[i]);
-    } else if (cut_held[i] &&
-               base::utils::CopyFileFrom(logs[i], cut_paths[i],
-                                         info->size - kMaxLogSize)) {
-      zip.AddFile(cut_paths[i]);
-    } else {
-      TLV_CRASH_EVENT(base::logging::kError, "CrashReportCutFailed",
-                      logs[i].ToUtf8());
-      zip.AddFile(logs[i]);
-    }
-  }
-  if (!zip.Finish())
+// Packs the dump and its logs into the package's archive. The CRC-32 of
+// the dump's bytes when the archive holds the whole dump; none otherwise.
+std::optional<uint32_t> PackDump(const base::utils::Path& dump,
+                                 DumpPackage& package) {
+  const std::optional<base::utils::ZipWrapper::Packed> packed =
+      package.Write([](const base::utils::Path& log) {
+        TLV_CRASH_EVENT(base::logging::kError, "CrashReportCutFailed",
+                        log.ToUtf8());
+      });
+  if (!packed)
     return std::nullopt;
   // An archive without the whole dump would be accepted in its place, and
   // the dump deleted.
-  if (!zip.packed().front().whole) {
+  if (!packed->whole) {
     TLV_LOG(base::logging::kError, "CrashReport dump not packed whole: {}",
             dump.ToUtf8());
     return std::nullopt;
   }
-  return zip.packed().front().crc32;
+  return packed->crc32;
 }
 
 // Sends one claimed dump that info describes, bare or packed, and tells
@@ -316,38 +256,28 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
                       const base::utils::Path& dump,
                       const base::utils::FileInfo& info,
                       UploadTracking& tracking) {
-  const std::vector<base::utils::Path> logs = FindLogFiles(
-      dump, config.package_log_pattern.empty() ? kDefaultLogPattern
-                                               : config.package_log_pattern);
-  const base::utils::Path archive = MakeZipPath();
-  const std::vector<base::utils::Path> cut_paths = MakeCutLogPaths(logs);
-  std::vector<base::utils::Path> temporary = cut_paths;
-  temporary.push_back(archive);
-
-  const bool safe = TemporaryPathsAreSafe(dump, logs, temporary);
+  DumpPackage package(dump,
+                      FindLogFiles(dump, config.package_log_pattern.empty()
+                                             ? kDefaultLogPattern
+                                             : config.package_log_pattern));
+  const bool safe = package.PathsAreSafe();
   if (!safe) {
     TLV_LOG(base::logging::kError,
             "CrashReport not packed: the work directory {} is the dump's "
             "directory or holds its files",
             ApplicationContext::Instance().GetWorkDir().ToUtf8());
   }
-  // Held only where the paths are the process's own.
-  const std::vector<std::unique_ptr<base::utils::HeldFile>> held =
-      safe ? HoldTemporaryFiles(temporary)
-           : std::vector<std::unique_ptr<base::utils::HeldFile>>();
   base::utils::Path upload_file = dump;
   std::optional<uint32_t> packed_crc32;
+  // Held only where the paths are the process's own.
   if (safe) {
-    std::vector<bool> cut_held;
-    for (size_t i = 0; i < cut_paths.size(); ++i)
-      cut_held.push_back(held[i] != nullptr);
-    if (held.back())
-      packed_crc32 = PackDump(dump, logs, cut_paths, cut_held, archive);
+    if (package.Hold())
+      packed_crc32 = PackDump(dump, package);
     if (packed_crc32) {
-      upload_file = archive;
+      upload_file = package.archive();
     } else {
       TLV_CRASH_EVENT(base::logging::kError, "CrashReportZipFailed",
-                      archive.ToUtf8());
+                      package.archive().ToUtf8());
     }
   }
 
@@ -463,23 +393,6 @@ std::vector<base::utils::Path> FindLogFiles(const base::utils::Path& dump,
     logs.push_back(std::move(*log));
   }
   return logs;
-}
-
-base::utils::Path MakeZipPath() {
-  ApplicationContext& context = ApplicationContext::Instance();
-  const int64_t now =
-      context.GetTimerService()->CurrentTimes().local.ToMilliseconds();
-  return context.GetWorkDir().Join(std::to_string(now) + "-crash.zip");
-}
-
-std::vector<base::utils::Path> MakeCutLogPaths(
-    const std::vector<base::utils::Path>& logs) {
-  const base::utils::Path& work_dir =
-      ApplicationContext::Instance().GetWorkDir();
-  std::vector<base::utils::Path> cut_paths;
-  for (const base::utils::Path& log : logs)
-    cut_paths.push_back(work_dir.Join(log.FileName()));
-  return cut_paths;
 }
 
 }  // namespace tlv
