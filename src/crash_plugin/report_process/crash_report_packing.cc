@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/utils/check.h"
 #include "base/utils/file_util.h"
 #include "crash_plugin/report_process/crash_report.h"
 #include "environment/application_context.h"
@@ -63,6 +64,8 @@ bool DumpPackage::PathsAreSafe() const {
 }
 
 bool DumpPackage::Hold() {
+  // Holding removes leftovers at these paths first.
+  TLV_DCHECK(PathsAreSafe());
   for (PackedLog& log : logs_)
     log.held_cut = HoldTemporaryFile(log.cut_path);
   held_archive_ = HoldTemporaryFile(archive_);
