@@ -25,13 +25,13 @@ set(TLV_DEV_UPLOAD_HOST "https://dev-upload.host-not-configured.invalid"
 set(TLV_DEV_API_HOST "https://dev-api.host-not-configured.invalid/"
     CACHE STRING "Development log-collection host, ending in '/'")
 
-# tlv_add_endpoints(<target> ENVIRONMENT <production|development>
+# tlv_add_endpoints(<name> ENVIRONMENT <production|development>
 #   UPLOAD_HOST_CN <url> UPLOAD_HOST_OS <url>
 #   TELEMETRY_HOST_CN <url/> TELEMETRY_HOST_OS <url/>
 #   DEV_UPLOAD_HOST <url> DEV_API_HOST <url/> [WARN_PLACEHOLDERS])
-# A static library that defines the endpoint table with these hosts. An
-# executable links exactly one such library.
-function(tlv_add_endpoints target)
+# A library, tlv::<name>, that defines the endpoint table with these hosts.
+# An executable links exactly one such library.
+function(tlv_add_endpoints name)
   set(upload_hosts UPLOAD_HOST_CN UPLOAD_HOST_OS DEV_UPLOAD_HOST)
   set(telemetry_hosts TELEMETRY_HOST_CN TELEMETRY_HOST_OS DEV_API_HOST)
   cmake_parse_arguments(ARG "WARN_PLACEHOLDERS"
@@ -67,7 +67,7 @@ function(tlv_add_endpoints target)
     endforeach()
     if(unset)
       list(JOIN unset ", " unset)
-      message(WARNING "${unset} not set: ${target} carries placeholder hosts "
+      message(WARNING "${unset} not set: tlv::${name} carries placeholder hosts "
                       "and will not reach a service. See README, Endpoints.")
     endif()
   endif()
@@ -75,12 +75,15 @@ function(tlv_add_endpoints target)
   # An object library: its one object file is linked into the executable
   # wherever it stands on the link line, after every static library that
   # asks for an endpoint.
-  add_library(${target} OBJECT "${PROJECT_SOURCE_DIR}/src/report/endpoints.cc")
+  # The area constants come from the common information's header.
+  tlv_add_library(${name} OBJECT
+    SOURCES "${PROJECT_SOURCE_DIR}/src/report/endpoints.cc"
+    PRIVATE tlv::common)
   set(definitions "TLV_ENDPOINTS_DEVELOPMENT=${development}")
   foreach(host IN LISTS upload_hosts telemetry_hosts)
     list(APPEND definitions "TLV_${host}=\"${ARG_${host}}\"")
   endforeach()
-  target_compile_definitions(${target} PRIVATE ${definitions})
+  target_compile_definitions(tlv_${name} PRIVATE ${definitions})
 endfunction()
 
 # The port of the local receiving service that test builds send to. Builds

@@ -1,4 +1,4 @@
-# tlv_add_test(NAME SOURCES src... LIBS lib... [RESOURCE_LOCK name]
+# tlv_add_test(NAME [WINDOWS] SOURCES src... LIBS lib... [RESOURCE_LOCK name]
 #              [SLOW filter] [LOOPBACK_SERVER] [LABEL label])
 # Builds one GoogleTest executable and registers its tests with CTest. Tests
 # that share a RESOURCE_LOCK (a fixed port, say) never run at the same time.
@@ -12,52 +12,31 @@
 # scripts/build-windows.sh runs again against the Windows build's.
 # LOOPBACK_SERVER: CTest starts the loopback HTTP server (test/loopback_server)
 # before the tests and names it to them (test/loopback_server.h).
+# WINDOWS: the Windows build makes the test too, as its test support runs on
+# Windows. Tests that start child processes (the crashreport executable,
+# Info-ZIP's unzip) or need the local receiving service are the Linux
+# build's; every library is still compiled.
 # A cross build runs them with CMAKE_CROSSCOMPILING_EMULATOR (Wine).
 if(TLV_BUILD_TESTS)
-  enable_testing()
   include(GoogleTest)
 endif()
 
 # Where the running loopback server keeps its address and what it received.
 set(TLV_LOOPBACK_SERVER_DIR "${CMAKE_BINARY_DIR}/loopback_server")
 
-# The tests a Windows build makes: those whose test support runs on Windows.
-# Tests that start child processes (the crashreport executable, Info-ZIP's
-# unzip) or need the local receiving service are the Linux build's; every
-# library is still compiled.
-set(TLV_WINDOWS_TESTS
-  application_context_test
-  base_database_test
-  base_json_test
-  base_logging_test
-  base_net_test
-  base_reporter_test
-  base_sys_info_test
-  base_thread_test
-  base_utils_test
-  base_zip_test
-  common_service_test
-  crash_report_test
-  delivery_ledger_test
-  logging_registry_test
-  report_envelope_test
-  report_process_test
-  report_test
-  telemetry_test
-  timer_service_test)
-
 function(tlv_add_test name)
-  if(NOT TLV_BUILD_TESTS OR (WIN32 AND NOT name IN_LIST TLV_WINDOWS_TESTS))
+  cmake_parse_arguments(ARG "WINDOWS;LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW;LABEL"
+                        "SOURCES;LIBS" ${ARGN})
+  if(NOT TLV_BUILD_TESTS OR (WIN32 AND NOT ARG_WINDOWS))
     return()
   endif()
-  cmake_parse_arguments(ARG "LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW;LABEL"
-                        "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(TLV_SANITIZE MATCHES "thread")
     target_sources(${name} PRIVATE
                    "${CMAKE_SOURCE_DIR}/test/tsan_suppressions.cc")
   endif()
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE
+    ${ARG_LIBS} GTest::gtest GTest::gtest_main tlv::warnings)
   # Loopback requests must not go to a proxy that the machine's
   # environment names.
   set(properties ENVIRONMENT "no_proxy=127.0.0.1,localhost")

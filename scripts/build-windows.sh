@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # The Windows cross build in one command: installs the MinGW-w64 toolchain
 # and Wine, builds the libraries for Windows unless they are cached
-# (scripts/build-windows-deps.sh), configures and builds with
-# cmake/toolchain-mingw-w64-x86_64.cmake, checks that crashreport.exe needs
-# no DLL beyond Windows' own and carries what cmake/WindowsExecutable.cmake
-# gives it, and runs the tests under Wine.
-#   BUILD_DIR        build directory (default: build-windows)
+# (scripts/build-windows-deps.sh), configures and builds the preset windows
+# (cmake/toolchain-mingw-w64-x86_64.cmake, in build-windows), checks that
+# crashreport.exe needs no DLL beyond Windows' own and carries what
+# cmake/WindowsExecutable.cmake gives it, and runs the tests under Wine.
 #   JOBS             parallel jobs (default 2)
 #   LINUX_BUILD_DIR  a Linux build of this tree (as ./scripts/test.sh makes
 #                    it): its whole-process tests (label "process") then run
@@ -15,22 +14,22 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build_dir=${BUILD_DIR:-build-windows}
+# The preset's build directory.
+build_dir=build-windows
 jobs=${JOBS:-2}
 
 ./scripts/install-deps.sh --windows
+# The libraries' prefixes are this machine's cache, so they are not in the
+# preset.
 prefixes=$(JOBS=$jobs ./scripts/build-windows-deps.sh)
-configure=(
-  --toolchain cmake/toolchain-mingw-w64-x86_64.cmake
-  -DCMAKE_PREFIX_PATH="$prefixes"
-)
+configure=(-DCMAKE_PREFIX_PATH="$prefixes")
 linux_build=${LINUX_BUILD_DIR:-}
 if [ -n "$linux_build" ]; then
   port=$(sed -n 's/^TLV_LOOPBACK_PORT:[A-Z]*=//p' "$linux_build/CMakeCache.txt")
   configure+=(-DTLV_LOOPBACK_PORT="$port")
 fi
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "${configure[@]}"
-cmake --build "$build_dir" -j "$jobs"
+cmake --preset windows "${configure[@]}"
+cmake --build --preset windows -j "$jobs"
 
 # What a player's machine must provide: Windows' own DLLs, nothing that
 # would have to ship beside the executable.
@@ -124,7 +123,7 @@ mkdir -p "$wine_prefix"
 trap '"${wine_env[@]}" /usr/lib/wine/wineserver --kill' EXIT
 "${wine_env[@]}" /usr/lib/wine/wine64 wineboot --init </dev/null >/dev/null 2>&1
 
-ctest --test-dir "$build_dir" --output-on-failure -j "$jobs"
+ctest --preset windows -j "$jobs"
 
 # The whole-process tests of the Linux build, each starting this build's
 # executable under Wine (test/crashreport_under_test.h). The watchdog's

@@ -2,16 +2,15 @@
 # A first run for newcomers: builds crashreport_loopback and the local
 # receiving service, leaves three sample dumps and a game log in a fresh
 # temporary directory, reports them the way a game would after a crash and
-# shows what arrived.
-#   BUILD_DIR  build directory (default: build)
+# shows what arrived. It builds the preset normal, in build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 
-build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -G Ninja
-cmake --build "$build_dir" --target crashreport_loopback receiving_service
+build_dir=build
+cmake --preset normal
+cmake --build --preset normal --target crashreport_loopback receiving_service
 
 # crashreport_loopback sends every request to this port.
 port=47813

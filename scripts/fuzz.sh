@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs each on a copy of its seed corpus.
+# UndefinedBehaviorSanitizer (the preset fuzz, in build-fuzz), and runs each
+# on a copy of its seed corpus.
 # Fails when a target finds a crash, a leak, a sanitizer report or a
 # timeout; the input that caused it is kept as an artifact.
 #   scripts/fuzz.sh [target...]   targets by name (json_value, ...); all by
 #                                 default
 #   FUZZ_SECONDS     seconds per target (default 60)
-#   FUZZ_BUILD_DIR   build directory (default build-fuzz)
 #   FUZZ_CORPUS_DIR  keep the grown corpus here, one directory per target,
 #                    and start from it next time (default: a temporary
 #                    copy of the seeds, removed at the end)
@@ -14,7 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
+# The preset's build directory.
+build_dir=build-fuzz
 all_targets=(launch_configuration json_value base64 common_service file_path)
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
 
@@ -25,11 +26,10 @@ dictionary_for() {
   esac
 }
 
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja \
-  -DTLV_FUZZ=ON -DTLV_SANITIZE=address,undefined -DTLV_BUILD_TESTS=OFF
+cmake --preset fuzz
 fuzzers=()
 for target in "${targets[@]}"; do fuzzers+=("${target}_fuzzer"); done
-cmake --build "$build_dir" --parallel "$(nproc)" --target "${fuzzers[@]}"
+cmake --build --preset fuzz --parallel "$(nproc)" --target "${fuzzers[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -5,10 +5,9 @@
 # (scripts/build-windows.sh); then runs the test suite again under
 # AddressSanitizer with UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, and the fuzz targets for a minute each. Usable on a fresh
-# Debian 12 machine as root.
-#   BUILD_DIR     build directory (default: build); the other builds go to
-#                 BUILD_DIR-windows, BUILD_DIR-asan, BUILD_DIR-tsan and
-#                 BUILD_DIR-fuzz
+# Debian 12 machine as root. Each build is a preset of CMakePresets.json,
+# in its directory: build, build-windows, build-asan, build-tsan and
+# build-fuzz.
 #   TEST_QUICK=1  only the normal build and its tests
 #   FUZZ_SECONDS  seconds per fuzz target (default: 60)
 set -euo pipefail
@@ -16,7 +15,6 @@ cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 
-build_dir=${BUILD_DIR:-build}
 jobs=$(nproc)
 timings=()
 
@@ -30,26 +28,21 @@ stage() {
   echo "test: stage $name took $((SECONDS - start))s"
 }
 
-# suite DIR [CMAKE ARGS...]: configures, builds and runs the tests in DIR.
+# suite PRESET: configures, builds and runs the tests of a preset. The
+# sanitizer presets leave out the slow tests (the two-minute watchdog), which
+# prove nothing more under a sanitizer and would take most of its time.
 suite() {
-  local dir=$1
-  shift
-  cmake -S . -B "$dir" -G Ninja "$@"
-  cmake --build "$dir" --parallel "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}"
+  cmake --preset "$1"
+  cmake --build --preset "$1" --parallel "$jobs"
+  ctest --preset "$1" -j "$jobs"
 }
 
-ctest_args=()
-stage normal suite "$build_dir"
+stage normal suite normal
 if [ "${TEST_QUICK:-0}" != 1 ]; then
-  # The slow tests (the two-minute watchdog) prove nothing more under a
-  # sanitizer and would take most of its time.
-  stage windows env BUILD_DIR="$build_dir-windows" JOBS="$jobs" \
-    LINUX_BUILD_DIR="$build_dir" ./scripts/build-windows.sh
-  ctest_args=(-LE slow)
-  stage asan suite "$build_dir-asan" -DTLV_SANITIZE=address,undefined
-  stage tsan suite "$build_dir-tsan" -DTLV_SANITIZE=thread
-  stage fuzz env FUZZ_BUILD_DIR="$build_dir-fuzz" \
-    FUZZ_SECONDS="${FUZZ_SECONDS:-60}" ./scripts/fuzz.sh
+  stage windows env JOBS="$jobs" LINUX_BUILD_DIR=build \
+    ./scripts/build-windows.sh
+  stage asan suite asan
+  stage tsan suite tsan
+  stage fuzz env FUZZ_SECONDS="${FUZZ_SECONDS:-60}" ./scripts/fuzz.sh
 fi
 printf 'test: %s\n' "${timings[@]}"
