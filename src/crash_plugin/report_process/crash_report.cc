@@ -182,9 +182,9 @@ bool TemporaryPathsAreSafe(const base::utils::Path& dump,
 
 // Packs the dump and the logs into archive, each log over kMaxLogSize as a
 // copy of its tail at the index-aligned cut path where that path is held
-// (cut_held). The CRC-32 of the dump's bytes when the archive holds the
+// (cut_held). The XXH3 of the dump's bytes when the archive holds the
 // whole dump; none otherwise.
-std::optional<uint32_t> PackDump(
+std::optional<uint64_t> PackDump(
     const base::utils::Path& dump,
     const std::vector<base::utils::Path>& logs,
     const std::vector<base::utils::Path>& cut_paths,
@@ -216,7 +216,7 @@ std::optional<uint32_t> PackDump(
             dump.ToUtf8());
     return std::nullopt;
   }
-  return zip.packed().front().crc32;
+  return zip.packed().front().xxh3;
 }
 
 // Sends one claimed dump that info describes, bare or packed, and tells
@@ -292,7 +292,7 @@ void DeliverDump(const LaunchConfiguration& config,
   // A content that no pass read whole gets a hash that matches nothing.
   ledger.RecordAcceptance(
       dump, *info,
-      tracking.file_crc32 ? ContentHash(*tracking.file_crc32) : std::string());
+      tracking.file_xxh3 ? ContentHash(*tracking.file_xxh3) : std::string());
   DeleteAcceptedDump(config, dump, *info);
 }
 
@@ -336,14 +336,14 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
       safe ? HoldTemporaryFiles(temporary)
            : std::vector<std::unique_ptr<base::utils::HeldFile>>();
   base::utils::Path upload_file = dump;
-  std::optional<uint32_t> packed_crc32;
+  std::optional<uint64_t> packed_xxh3;
   if (safe) {
     std::vector<bool> cut_held;
     for (size_t i = 0; i < cut_paths.size(); ++i)
       cut_held.push_back(held[i] != nullptr);
     if (held.back())
-      packed_crc32 = PackDump(dump, logs, cut_paths, cut_held, archive);
-    if (packed_crc32) {
+      packed_xxh3 = PackDump(dump, logs, cut_paths, cut_held, archive);
+    if (packed_xxh3) {
       upload_file = archive;
     } else {
       TLV_CRASH_EVENT(base::logging::kError, "CrashReportZipFailed",
@@ -357,8 +357,8 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
   const bool accepted = SendDump(config, info, upload_file, tracking);
   // The archive was signed and sent; the dump's own bytes are what the
   // archive holds.
-  if (packed_crc32)
-    tracking.file_crc32 = packed_crc32;
+  if (packed_xxh3)
+    tracking.file_xxh3 = packed_xxh3;
   return accepted;
 }
 
