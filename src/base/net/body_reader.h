@@ -5,21 +5,25 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "base/net/http_body.h"
+#include "base/thread/buffer_pipe.h"
 
 namespace base::net {
 
 // Pulls a request body from its stream chunk by chunk for a platform
-// transport and holds it to the announced length. The stream is read one
-// chunk ahead of what the transport has taken: only so does the stream get
-// its final read that returns 0 (a transport stops asking once it has the
-// announced length), and a stream that would yield more than announced fails
-// before the server has the whole announced body, which it would take for a
-// complete request. A stream that yields fewer bytes fails too, where the
-// transport would otherwise wait for bytes that never come. Either failure
-// is the attempt's, with problem() saying what it was.
+// transport and holds it to the announced length. The stream is read on a
+// thread of the reader's own, a few chunks ahead of the transport's writes,
+// so that making the body (reading a file, encoding it) runs beside sending
+// it. A chunk is handed out only once the chunk after it has been read: only
+// so does the stream get its final read that returns 0 (a transport stops
+// asking once it has the announced length), and a stream that would yield
+// more than announced fails before the server has the whole announced body,
+// which it would take for a complete request. A stream that yields fewer
+// bytes fails too, where the transport would otherwise wait for bytes that
+// never come. Either failure is the attempt's, with problem() saying what
+// it was. The stream's progress callback runs on the reading thread.
 class BodyReader final {
  public:
   // The body stream sees reads of this size, whatever the transport's own
@@ -29,19 +33,20 @@ class BodyReader final {
   BodyReader(HTTPBodyStream& body, int64_t content_length);
   BodyReader(const BodyReader&) = delete;
   BodyReader& operator=(const BodyReader&) = delete;
+  // Stops the reading thread and waits for it, on every path.
   ~BodyReader();
 
-  // Reads the first chunk, before anything is sent. For an empty body this
-  // is the stream's only read.
+  // Starts reading and waits for the first chunk, before anything is sent.
+  // For an empty body the stream's only read is the one that returns 0.
   bool Start();
-  // Reads the chunk after the current one, unless it has been read; the
-  // current one stays as it is.
+  // Waits until the chunk after the current one has been read, or the
+  // stream has ended behind it.
   bool ReadAhead();
   // The bytes of the current chunk not taken yet; empty once the stream has
   // ended.
-  std::span<const char> pending() const;
+  std::span<const char> pending() const { return current_.subspan(offset_); }
   // Marks the first count pending bytes taken. Once the whole chunk is, the
-  // chunk after it becomes the current one, read now unless read ahead.
+  // chunk after it becomes the current one.
   bool Take(size_t count);
 
   // Bytes taken.
@@ -50,19 +55,24 @@ class BodyReader final {
   const std::string& problem() const { return problem_; }
 
  private:
-  bool ReadChunk_(size_t index);
+  // The reading thread.
+  void Run_();
+  // Takes the reading thread's problem once the pipe was canceled; false.
+  bool Failed_();
+  // The next chunk from the pipe, or the end.
+  bool NextChunk_();
 
   HTTPBodyStream& body_;
   const int64_t content_length_;
-  // Two chunks: the current one and the one read ahead.
-  std::vector<char> buffers_;
-  int64_t sizes_[2] = {};
-  size_t current_ = 0;
-  bool read_ahead_ = false;
-  int64_t offset_ = 0;  // of the current chunk, the bytes taken
-  int64_t total_read_ = 0;
+  thread::BufferPipe pipe_;
+  std::span<const char> current_;
+  size_t offset_ = 0;  // of the current chunk, the bytes taken
   int64_t total_taken_ = 0;
   std::string problem_;
+  // Written by the reading thread only before it cancels the pipe, read by
+  // the transport's only after it saw the pipe canceled.
+  std::string read_problem_;
+  std::thread thread_;
 };
 
 }  // namespace base::net

@@ -171,7 +171,10 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
       break;
     }
     total_written += written;
-    reader.Take(chunk.size());
+    if (!reader.Take(chunk.size())) {
+      write_error = read_error();
+      break;
+    }
   }
   TLV_LOG(logging::kInfo, "total_written = {}", total_written);
   if (!write_error.empty()) {

@@ -53,6 +53,12 @@ void BufferPipe::Release() {
   changed_.notify_all();
 }
 
+bool BufferPipe::WaitForNext() {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait(hold, [this] { return canceled_ || closed_ || filled_ > 1; });
+  return !canceled_;
+}
+
 void BufferPipe::Cancel() {
   {
     std::lock_guard<std::mutex> hold(lock_);

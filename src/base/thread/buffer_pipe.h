@@ -41,6 +41,9 @@ class BufferPipe final {
   std::span<const char> Readable();
   // Frees the buffer of the piece that Readable gave.
   void Release();
+  // Waits until a piece follows the one Readable gave, or the stream has
+  // ended behind it; false when the pipe was canceled instead.
+  bool WaitForNext();
 
   // Ends the stream at once on both sides.
   void Cancel();
