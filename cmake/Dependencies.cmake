@@ -21,6 +21,8 @@ pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 # only a plain path beside minizip's own keeps that order on the link line.
 set_property(TARGET PkgConfig::MINIZIP APPEND PROPERTY
   INTERFACE_LINK_LIBRARIES "${ZLIB_LIBRARIES}")
+# xxHash's XXH3 checks that a dump did not change between the passes over it.
+pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET libxxhash)
 
 if(TLV_BUILD_TESTS)
   find_package(GTest REQUIRED)

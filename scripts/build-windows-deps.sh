@@ -29,6 +29,7 @@ deps=(
   "sqlite3 sqlite3 bookworm 3.40.1"
   "fmt fmtlib bookworm 9.1.0"
   "yyjson yyjson trixie 0.10.0"
+  "xxhash xxhash bookworm 0.8.1"
   "httplib cpp-httplib bookworm 0.11.4"
 )
 
@@ -191,6 +192,28 @@ build_fmt() {  # source prefix log
 
 build_yyjson() {  # source prefix log
   cmake_build "$1" "$2" "$3"
+}
+
+build_xxhash() {  # source prefix log version
+  local src=$1 prefix=$2 log=$3 version=$4
+  # The library is the one source file; its Makefile builds for the host
+  # and adds the command-line tool, of no use here.
+  run_logged "$log" "$triplet-gcc-posix" -O2 -c "$src/xxhash.c" -o "$work/xxhash.o"
+  mkdir -p "$prefix/lib/pkgconfig" "$prefix/include"
+  run_logged "$log" "$triplet-ar" rcs "$prefix/lib/libxxhash.a" "$work/xxhash.o"
+  install -m 0644 "$src/xxhash.h" "$src/xxh3.h" "$prefix/include"
+  # The name and layout of Debian's libxxhash-dev.
+  cat >"$prefix/lib/pkgconfig/libxxhash.pc" <<PC
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: xxhash
+Description: extremely fast hash algorithm
+Version: $version
+Libs: -L\${libdir} -lxxhash
+Cflags: -I\${includedir}
+PC
 }
 
 # cpp-httplib, for the tests' in-process HTTP servers: one header, installed

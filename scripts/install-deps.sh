@@ -21,6 +21,7 @@ else
     build-essential cmake ninja-build pkg-config clang-format
     clang libclang-rt-14-dev
     libfmt-dev libmbedtls-dev zlib1g-dev libminizip-dev libsqlite3-dev
+    libxxhash-dev
     libcurl4-openssl-dev libgtest-dev libgmock-dev libcpp-httplib-dev
     libssl-dev unzip
   )

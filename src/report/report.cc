@@ -4,11 +4,13 @@
 
 #include <array>
 #include <optional>
+#include <span>
+#include <thread>
 #include <utility>
-#include <vector>
 
 #include "base/logging/logging.h"
 #include "base/net/http_body.h"
+#include "base/thread/buffer_pipe.h"
 #include "environment/application_context.h"
 #include "timer/timer_service.h"
 
@@ -21,7 +23,7 @@ constexpr char kContentType[] = "application/json";
 constexpr char kAlgorithm[] = "hmac-sha1";
 constexpr int64_t kConnectTimeoutSeconds = 15;
 // Bytes of the body digested at a time while signing.
-constexpr int64_t kSigningReadSize = 65536;
+constexpr size_t kSigningReadSize = 65536;
 
 template <size_t N>
 std::string Hex(const std::array<unsigned char, N>& bytes) {
@@ -58,45 +60,91 @@ class ScopedMdContext final {
   mbedtls_md_context_t context_;
 };
 
+// Digests what a BufferPipe carries on a thread of its own, so that MD5,
+// the one step of signing that cannot be split, runs beside reading and
+// encoding the body. The thread ends with the pipe, and is joined at the
+// latest when the digest is destroyed, whatever path the pass took.
+class Md5Thread final {
+ public:
+  explicit Md5Thread(base::thread::BufferPipe& pipe)
+      : pipe_(pipe), thread_([this] { Run_(); }) {}
+  Md5Thread(const Md5Thread&) = delete;
+  Md5Thread& operator=(const Md5Thread&) = delete;
+  ~Md5Thread() {
+    if (thread_.joinable()) {
+      pipe_.Cancel();
+      thread_.join();
+    }
+  }
+
+  // Waits for the thread to digest every piece committed before the pipe
+  // was closed. A digest call that fails leaves zero bytes, as the one-shot
+  // digest does.
+  std::string Finish() {
+    thread_.join();
+    if (result_ == 0)
+      result_ = mbedtls_md_finish(md5_.get(), digest_.data());
+    if (result_ != 0) {
+      digest_.fill(0);
+      TLV_LOG(base::logging::kError, "mbedtls_md failed");
+    }
+    return Hex(digest_);
+  }
+
+ private:
+  void Run_() {
+    result_ = mbedtls_md_setup(
+        md5_.get(), mbedtls_md_info_from_type(MBEDTLS_MD_MD5), /*hmac=*/0);
+    if (result_ == 0)
+      result_ = mbedtls_md_starts(md5_.get());
+    for (std::span<const char> piece = pipe_.Readable(); !piece.empty();
+         piece = pipe_.Readable()) {
+      if (result_ == 0) {
+        result_ = mbedtls_md_update(
+            md5_.get(), reinterpret_cast<const unsigned char*>(piece.data()),
+            piece.size());
+      }
+      pipe_.Release();
+    }
+  }
+
+  base::thread::BufferPipe& pipe_;
+  ScopedMdContext md5_;
+  int result_ = 0;
+  std::array<unsigned char, 16> digest_{};
+  // Last: starts once the members it uses exist.
+  std::thread thread_;
+};
+
 // The MD5 of one whole pass over body, left rewound; none when the pass
-// fails or its length is not Size(). A digest call that fails leaves zero
-// bytes, as the one-shot digest does.
+// fails or its length is not Size(). The body is read straight into the
+// pipe's buffers.
 std::optional<std::string> Md5Hex(base::net::HTTPBodyStream& body) {
-  ScopedMdContext md5;
-  int result = mbedtls_md_setup(
-      md5.get(), mbedtls_md_info_from_type(MBEDTLS_MD_MD5), /*hmac=*/0);
-  if (result == 0)
-    result = mbedtls_md_starts(md5.get());
-  std::vector<char> buffer(kSigningReadSize);
+  base::thread::BufferPipe pipe(kSigningReadSize);
+  // The pipe outlives the thread: the thread is joined first.
+  Md5Thread md5(pipe);
   int64_t total = 0;
   body.Reset();
   for (;;) {
-    const int64_t count = body.Read(buffer.data(), kSigningReadSize);
+    const std::span<char> buffer = pipe.Writable();
+    const int64_t count =
+        body.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
     if (count < 0)
       return std::nullopt;
     if (count == 0)
       break;
     total += count;
-    if (result == 0) {
-      result = mbedtls_md_update(
-          md5.get(), reinterpret_cast<const unsigned char*>(buffer.data()),
-          static_cast<size_t>(count));
-    }
+    pipe.Commit(static_cast<size_t>(count));
   }
+  pipe.Close();
+  const std::string digest = md5.Finish();
   body.Reset();
   if (total != body.Size()) {
     TLV_LOG(base::logging::kError, "the body held {} bytes, not {}", total,
             body.Size());
     return std::nullopt;
   }
-  std::array<unsigned char, 16> digest{};
-  if (result == 0)
-    result = mbedtls_md_finish(md5.get(), digest.data());
-  if (result != 0) {
-    digest.fill(0);
-    TLV_LOG(base::logging::kError, "mbedtls_md failed");
-  }
-  return Hex(digest);
+  return digest;
 }
 
 std::string HmacSha1Hex(const std::string& key, const std::string& message) {

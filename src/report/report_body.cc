@@ -1,6 +1,6 @@
 #include "report/report_body.h"
 
-#include <zlib.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,9 +15,15 @@
 namespace tlv {
 namespace {
 
-// File bytes read and encoded at a time: a multiple of three, so that the
-// pieces' Base64 texts join into the text of the whole file.
+// The most file bytes read and encoded at a time. Every piece but the last
+// is a multiple of three bytes, so that the pieces' Base64 texts join into
+// the text of the whole file.
 constexpr size_t kPieceSize = 3 * 16384;
+
+struct XxhStateFree {
+  void operator()(XXH3_state_t* state) const { XXH3_freeState(state); }
+};
+using ScopedXxhState = std::unique_ptr<XXH3_state_t, XxhStateFree>;
 
 // "[" + event with "dump" + "]" over a file that is read anew for each pass.
 class DumpReportBody final : public ReportBody {
@@ -34,21 +40,23 @@ class DumpReportBody final : public ReportBody {
                                    base::utils::Base64EncodedSize(dump_size) +
                                    sizeof(kTail) - 1)),
         piece_(kPieceSize),
-        text_(base::utils::Base64EncodedSize(kPieceSize)) {}
+        text_(base::utils::Base64EncodedSize(kPieceSize)),
+        hash_(XXH3_createState()) {
+    Reset();
+  }
 
   int64_t Size() override { return size_; }
 
-  std::optional<uint32_t> dump_crc32() const override {
-    return first_crc_
-               ? std::optional<uint32_t>(static_cast<uint32_t>(*first_crc_))
-               : std::nullopt;
-  }
+  std::optional<uint64_t> dump_xxh3() const override { return first_hash_; }
 
   void Reset() override {
     position_ = 0;
     file_.reset();
     dump_read_ = 0;
-    crc_ = crc32(0, nullptr, 0);
+    // Fails only for a state that was not allocated; Update then fails the
+    // pass.
+    if (hash_)
+      XXH3_64bits_reset(hash_.get());
     text_begin_ = text_end_ = 0;
     failed_ = false;
   }
@@ -64,9 +72,32 @@ class DumpReportBody final : public ReportBody {
         source = head_.data() + position_;
         available = text_start - position_;
       } else if (position_ < tail_start) {
-        if (text_begin_ == text_end_ && !ReadPiece_()) {
-          failed_ = true;
-          break;
+        if (text_begin_ == text_end_) {
+          // Whole groups of four go straight into the caller's buffer; only
+          // a buffer with room for less than one group takes a piece
+          // through text_.
+          const int64_t room = capacity - count;
+          if (room >= 4) {
+            const std::optional<size_t> encoded =
+                ReadPiece_(static_cast<size_t>(
+                               std::min<int64_t>(room / 4 * 3, kPieceSize)),
+                           buffer + count);
+            if (!encoded) {
+              failed_ = true;
+              break;
+            }
+            position_ += static_cast<int64_t>(*encoded);
+            count += static_cast<int64_t>(*encoded);
+            continue;
+          }
+          const std::optional<size_t> encoded =
+              ReadPiece_(kPieceSize, text_.data());
+          if (!encoded) {
+            failed_ = true;
+            break;
+          }
+          text_begin_ = 0;
+          text_end_ = *encoded;
         }
         source = text_.data() + text_begin_;
         available = static_cast<int64_t>(text_end_ - text_begin_);
@@ -87,21 +118,23 @@ class DumpReportBody final : public ReportBody {
  private:
   static constexpr char kTail[] = "\"}]";
 
-  // Reads and encodes the next piece of the dump. The last piece is handed
-  // out only once the whole file has been checked against the first pass,
-  // so a failing pass never completes the body.
-  bool ReadPiece_() {
+  // Reads the next piece of the dump, at most limit bytes (a multiple of
+  // three), and writes its Base64 text to out; the size of that text, or
+  // none when the pass fails. The last piece is encoded only once the whole
+  // file has been checked against the first pass, so a failing pass never
+  // completes the body.
+  std::optional<size_t> ReadPiece_(size_t limit, char* out) {
     if (!file_) {
       file_ =
           std::make_unique<base::utils::File>(dump_, base::utils::kReadBinary);
       if (!file_->IsOpen()) {
         TLV_LOG(base::logging::kError, "read dump failed: {}: cannot open",
                 dump_.ToUtf8());
-        return false;
+        return std::nullopt;
       }
     }
-    const size_t wanted = static_cast<size_t>(
-        std::min<uint64_t>(kPieceSize, dump_size_ - dump_read_));
+    const size_t wanted =
+        static_cast<size_t>(std::min<uint64_t>(limit, dump_size_ - dump_read_));
     const int64_t got = file_->Read(piece_.data(), wanted);
     if (got != static_cast<int64_t>(wanted)) {
       TLV_LOG(base::logging::kError,
@@ -109,16 +142,18 @@ class DumpReportBody final : public ReportBody {
               file_->AtEnd() ? "the file ended" : "read error",
               dump_read_ + static_cast<uint64_t>(std::max<int64_t>(got, 0)),
               dump_size_);
-      return false;
+      return std::nullopt;
     }
     dump_read_ += wanted;
-    crc_ = crc32_z(crc_, piece_.data(), wanted);
+    if (!hash_ ||
+        XXH3_64bits_update(hash_.get(), piece_.data(), wanted) != XXH_OK) {
+      TLV_LOG(base::logging::kError, "read dump failed: {}: XXH3 failed",
+              dump_.ToUtf8());
+      return std::nullopt;
+    }
     if (dump_read_ == dump_size_ && !CheckWholeFile_())
-      return false;
-    text_begin_ = 0;
-    text_end_ =
-        base::utils::Base64EncodeTo(piece_.data(), wanted, text_.data());
-    return true;
+      return std::nullopt;
+    return base::utils::Base64EncodeTo(piece_.data(), wanted, out);
   }
 
   // After the last expected byte: the file must end there and hold what the
@@ -133,14 +168,15 @@ class DumpReportBody final : public ReportBody {
               dump_.ToUtf8(), dump_size_);
       return false;
     }
-    if (first_crc_ && *first_crc_ != crc_) {
+    const uint64_t hash = XXH3_64bits_digest(hash_.get());
+    if (first_hash_ && *first_hash_ != hash) {
       TLV_LOG(base::logging::kError,
               "read dump failed: {}: the file changed after the report was "
               "signed",
               dump_.ToUtf8());
       return false;
     }
-    first_crc_ = crc_;
+    first_hash_ = hash;
     return true;
   }
 
@@ -154,13 +190,13 @@ class DumpReportBody final : public ReportBody {
   // The current pass.
   std::unique_ptr<base::utils::File> file_;
   uint64_t dump_read_ = 0;
-  uLong crc_ = crc32(0, nullptr, 0);
+  const ScopedXxhState hash_;
   size_t text_begin_ = 0;  // of text_, the encoded bytes not handed out yet
   size_t text_end_ = 0;
   bool failed_ = false;
 
-  // The checksum of the dump's bytes in the first complete pass.
-  std::optional<uLong> first_crc_;
+  // The hash of the dump's bytes in the first complete pass.
+  std::optional<uint64_t> first_hash_;
 };
 
 // "[" + event + "]" without a dump.
@@ -179,7 +215,9 @@ class EventReportBody final : public ReportBody {
     position_ += count;
     return count;
   }
-  std::optional<uint32_t> dump_crc32() const override { return 0; }
+  std::optional<uint64_t> dump_xxh3() const override {
+    return XXH3_64bits(nullptr, 0);
+  }
 
  private:
   base::net::StringHTTPBodyStream text_;

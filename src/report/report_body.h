@@ -31,10 +31,10 @@ namespace tlv {
 // read. event_text must be a JSON object with at least one member.
 class ReportBody : public base::net::HTTPBodyStream {
  public:
-  // The CRC-32 of the dump's bytes in the first complete pass, the one the
-  // signature is computed over, which every later pass matched; none
-  // before that pass. The CRC-32 of no bytes, 0, for dump_size 0.
-  virtual std::optional<uint32_t> dump_crc32() const = 0;
+  // The XXH3 (64 bits) of the dump's bytes in the first complete pass, the
+  // one the signature is computed over, which every later pass matched;
+  // none before that pass. The XXH3 of no bytes for dump_size 0.
+  virtual std::optional<uint64_t> dump_xxh3() const = 0;
 };
 
 // The caller owns the body alone.

@@ -1,5 +1,6 @@
 #include "report/report_body.h"
 
+#include <xxhash.h>
 #include <yyjson.h>
 #include <zlib.h>
 
@@ -95,13 +96,13 @@ TEST(ReportBodyTest, StreamedBodyIsTheDocumentAndWhatIsSent) {
         MakeReportBody(kEvent, base::utils::Path(path), size);
     ReportBody* const body = owned_body.get();
 
-    EXPECT_EQ(body->dump_crc32(),
-              size == 0 ? std::optional<uint32_t>(0) : std::nullopt);
+    EXPECT_EQ(body->dump_xxh3(),
+              size == 0 ? std::optional<uint64_t>(XXH3_64bits(nullptr, 0))
+                        : std::nullopt);
     const std::optional<std::string> streamed = ReadPass(*body);
     ASSERT_TRUE(streamed);
     // What a later run compares the file with.
-    EXPECT_EQ(body->dump_crc32(),
-              crc32_z(0, reinterpret_cast<const Bytef*>(dump.data()), size));
+    EXPECT_EQ(body->dump_xxh3(), XXH3_64bits(dump.data(), size));
     EXPECT_EQ(static_cast<int64_t>(streamed->size()), body->Size());
     EXPECT_TRUE(SameJson(*streamed, BodyBuiltWhole(dump)));
     EXPECT_EQ(streamed->find("\"dump\""),

@@ -3,6 +3,8 @@
 #include <mbedtls/base64.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace base::utils {
 
@@ -49,15 +51,22 @@ std::string Base64Encode(std::string_view bytes) {
 size_t Base64EncodeTo(const uint8_t* data, size_t size, char* out) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  // The two characters of every 12-bit half of a group, so that a group
+  // takes two lookups instead of four: bulk encoding runs beside MD5 and
+  // the transport's writes, and this nearly halves its time.
+  static constexpr std::array<std::array<char, 2>, 4096> kPairs = [] {
+    std::array<std::array<char, 2>, 4096> pairs{};
+    for (size_t i = 0; i < pairs.size(); ++i)
+      pairs[i] = {kAlphabet[i >> 6], kAlphabet[i & 0x3f]};
+    return pairs;
+  }();
   char* const start = out;
   const uint8_t* const whole_groups_end = data + size / 3 * 3;
   for (; data != whole_groups_end; data += 3, out += 4) {
     const uint32_t group = (uint32_t{data[0]} << 16) |
                            (uint32_t{data[1]} << 8) | uint32_t{data[2]};
-    out[0] = kAlphabet[group >> 18];
-    out[1] = kAlphabet[(group >> 12) & 0x3f];
-    out[2] = kAlphabet[(group >> 6) & 0x3f];
-    out[3] = kAlphabet[group & 0x3f];
+    memcpy(out, kPairs[group >> 12].data(), 2);
+    memcpy(out + 2, kPairs[group & 0xfff].data(), 2);
   }
   const size_t rest = size % 3;
   if (rest != 0) {

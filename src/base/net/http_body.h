@@ -13,6 +13,8 @@
 namespace base::net {
 
 // Receives the share of the body sent so far, in percent, before each chunk.
+// A transport may read the body, and so call this, on a thread of its own
+// for the length of an attempt.
 using ProgressCallback = std::function<void(int32_t percent)>;
 
 // Where a request body comes from. A transport calls Reset at the start of

@@ -2,24 +2,22 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 
 #include "base/logging/logging.h"
+#include "base/net/body_reader.h"
 #include "base/net/http_transport.h"
 #include "base/utils/string_util.h"
 
 namespace base::net {
 
 namespace {
-
-// The body stream sees reads of this size, whatever curl's upload buffer.
-constexpr int64_t kChunkSize = 32768;
 
 struct CurlEasyCleanup {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -87,77 +85,17 @@ bool BuildHeaderList(const std::map<std::string, std::string>& headers,
   return true;
 }
 
-// Hands the body to curl. The stream is read one chunk ahead of curl: the
-// next chunk as soon as curl has taken all of the previous one. curl stops
-// asking once it has the announced length, so only this way does the stream
-// get its final read that returns 0, and a stream that would yield more than
-// announced is noticed. A stream that yields another number of bytes than
-// announced fails the attempt: curl would otherwise wait for bytes that never
-// come, or send a body that is not the one the stream holds.
-class BodyReader final {
- public:
-  BodyReader(HTTPBodyStream& body, int64_t content_length, char* buffer)
-      : body_(body), content_length_(content_length), buffer_(buffer) {}
-  BodyReader(const BodyReader&) = delete;
-  BodyReader& operator=(const BodyReader&) = delete;
-
-  // Reads the first chunk, before anything is sent. curl never asks for an
-  // empty body, so for one this is the stream's only read.
-  bool Start() { return ReadChunk_(); }
-
-  // A CURLOPT_READFUNCTION.
-  static size_t Read(char* destination,
-                     size_t size,
-                     size_t count,
-                     void* reader) {
-    return static_cast<BodyReader*>(reader)->Fill_(destination, size * count);
+// A CURLOPT_READFUNCTION: hands the body to curl as the reader has it.
+size_t ReadBody(char* destination, size_t size, size_t count, void* reader) {
+  BodyReader& body = *static_cast<BodyReader*>(reader);
+  if (!body.problem().empty()) {
+    return CURL_READFUNC_ABORT;
   }
-
-  // Bytes handed to curl.
-  int64_t total_written() const { return total_written_; }
-  // Empty unless the stream failed.
-  const std::string& error() const { return error_; }
-
- private:
-  size_t Fill_(char* destination, size_t capacity) {
-    if (!error_.empty()) {
-      return CURL_READFUNC_ABORT;
-    }
-    const size_t count = static_cast<size_t>(
-        std::min<int64_t>(capacity, chunk_size_ - chunk_offset_));
-    memcpy(destination, buffer_ + chunk_offset_, count);
-    chunk_offset_ += count;
-    total_written_ += count;
-    if (count != 0 && chunk_offset_ == chunk_size_ && !ReadChunk_()) {
-      return CURL_READFUNC_ABORT;
-    }
-    return count;
-  }
-
-  bool ReadChunk_() {
-    const int64_t count = body_.ReadWithProgress(buffer_, kChunkSize);
-    const std::string problem =
-        BodyReadProblem(count, total_read_, content_length_);
-    if (problem.empty()) {
-      total_read_ += count;
-      chunk_size_ = count;
-      chunk_offset_ = 0;
-      return true;
-    }
-    // curl's own code for data that a read callback cannot supply.
-    error_ = ErrorText("ReadWithProgress", problem.c_str(), CURLE_READ_ERROR);
-    return false;
-  }
-
-  HTTPBodyStream& body_;
-  const int64_t content_length_;
-  char* const buffer_;
-  int64_t chunk_size_ = 0;    // bytes of the current chunk in buffer_
-  int64_t chunk_offset_ = 0;  // of them, handed to curl
-  int64_t total_read_ = 0;
-  int64_t total_written_ = 0;
-  std::string error_;
-};
+  const std::span<const char> pending = body.pending();
+  const size_t taken = std::min(size * count, pending.size());
+  memcpy(destination, pending.data(), taken);
+  return body.Take(taken) ? taken : CURL_READFUNC_ABORT;
+}
 
 // Fails a transfer once no byte has moved either way for the limit, from
 // the first byte of the body on (connecting has a limit of its own). curl's
@@ -220,9 +158,6 @@ size_t AppendToString(char* data, size_t size, size_t count, void* text) {
 class HTTPTransportCurl final : public HTTPTransport {
  private:
   bool ExecuteSynchronously(std::string& response) override;
-
-  // The one buffer every chunk of the body passes through.
-  std::array<char, kChunkSize> buffer_;
 };
 
 bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
@@ -273,7 +208,12 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
         step, error_buffer[0] ? error_buffer : curl_easy_strerror(code), code));
   };
 
-  BodyReader reader(body, content_length, buffer_.data());
+  BodyReader reader(body, content_length);
+  // curl's own code for data that a read callback cannot supply.
+  const auto read_error = [&reader] {
+    return ErrorText("ReadWithProgress", reader.problem().c_str(),
+                     CURLE_READ_ERROR);
+  };
   StallWatch stall_watch(std::max(send_timeout(), receive_timeout()));
   std::string received;
   CURLcode code = CURLE_OK;
@@ -296,7 +236,7 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
   set(CURLOPT_POST, 1L);
   set(CURLOPT_CUSTOMREQUEST, HTTPMethodText(method()));
   set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(content_length));
-  set(CURLOPT_READFUNCTION, &BodyReader::Read);
+  set(CURLOPT_READFUNCTION, &ReadBody);
   set(CURLOPT_READDATA, &reader);
   set(CURLOPT_WRITEFUNCTION, &AppendToString);
   set(CURLOPT_WRITEDATA, &received);
@@ -317,13 +257,13 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
   }
 
   if (!reader.Start()) {
-    return fail(reader.error());
+    return fail(read_error());
   }
   code = curl_easy_perform(curl.get());
-  TLV_LOG(logging::kInfo, "total_written = {}", reader.total_written());
+  TLV_LOG(logging::kInfo, "total_written = {}", reader.total_taken());
   // The stream's own failure says more than curl's "aborted by callback".
-  if (!reader.error().empty()) {
-    return fail(reader.error());
+  if (!reader.problem().empty()) {
+    return fail(read_error());
   }
   if (stall_watch.stalled()) {
     return fail(ErrorText("curl_easy_perform", stall_watch.Text().c_str(),

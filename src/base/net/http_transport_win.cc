@@ -2,14 +2,15 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 
 #include "base/logging/logging.h"
+#include "base/net/body_reader.h"
 #include "base/net/http_proxy_win.h"
 #include "base/net/http_transport.h"
 #include "base/net/winhttp_util_win.h"
@@ -19,8 +20,6 @@ namespace base::net {
 
 namespace {
 
-// The body stream sees reads of this size.
-constexpr int64_t kChunkSize = 32768;
 // Steps in which the response body is read.
 constexpr DWORD kResponseChunkSize = 4096;
 // The largest body WinHttpSendRequest can announce in its 32-bit total length.
@@ -32,69 +31,11 @@ int TimeoutMilliseconds(int64_t seconds) {
       std::clamp<int64_t>(seconds, INT_MIN / 1000, INT_MAX / 1000) * 1000);
 }
 
-using ChunkBuffers = std::array<std::array<char, kChunkSize>, 2>;
-
-// Pulls the body chunk by chunk and holds it to the announced length. The
-// chunk after the current one is read before the current one is written:
-// only so does a stream that yields more than announced fail before the
-// server has the whole announced body, which it would take for a complete
-// request. A stream that yields fewer bytes fails too, where WinHTTP would
-// otherwise wait for bytes that never come.
-class BodyReader final {
- public:
-  BodyReader(HTTPBodyStream& body,
-             int64_t content_length,
-             ChunkBuffers& buffers)
-      : body_(body), content_length_(content_length), buffers_(buffers) {}
-  BodyReader(const BodyReader&) = delete;
-  BodyReader& operator=(const BodyReader&) = delete;
-
-  // Reads the first chunk. For an empty body this is the stream's only read.
-  bool Start() { return ReadChunk_(current_); }
-  // Reads the chunk after the current one, which stays as it is.
-  bool ReadAhead() { return ReadChunk_(1 - current_); }
-  // Makes the chunk read ahead the current one.
-  void Next() { current_ = 1 - current_; }
-
-  const char* chunk() const { return buffers_[current_].data(); }
-  // 0 once the stream has ended.
-  DWORD chunk_size() const { return sizes_[current_]; }
-  // Empty unless the stream failed.
-  const std::string& error() const { return error_; }
-
- private:
-  bool ReadChunk_(size_t index) {
-    const int64_t count =
-        body_.ReadWithProgress(buffers_[index].data(), kChunkSize);
-    const std::string problem =
-        BodyReadProblem(count, total_read_, content_length_);
-    if (problem.empty()) {
-      total_read_ += count;
-      sizes_[index] = static_cast<DWORD>(count);
-      return true;
-    }
-    // The system's code for data that cannot be read.
-    error_ = ErrorText("ReadWithProgress", problem.c_str(), ERROR_READ_FAULT);
-    return false;
-  }
-
-  HTTPBodyStream& body_;
-  const int64_t content_length_;
-  ChunkBuffers& buffers_;
-  std::array<DWORD, 2> sizes_ = {};
-  size_t current_ = 0;
-  int64_t total_read_ = 0;
-  std::string error_;
-};
-
 // Drives WinHTTP synchronously, with a session, a connection and a request
 // of its own for every attempt.
 class HTTPTransportWin final : public HTTPTransport {
  private:
   bool ExecuteSynchronously(std::string& response) override;
-
-  // The two buffers every chunk of the body passes through.
-  ChunkBuffers buffers_;
 };
 
 bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
@@ -196,9 +137,14 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
 
   // The first chunk is read before anything is sent, so a body that cannot
   // be read at all fails without a request on the wire.
-  BodyReader reader(body, content_length, buffers_);
+  BodyReader reader(body, content_length);
+  // The system's code for data that cannot be read.
+  const auto read_error = [&reader] {
+    return ErrorText("ReadWithProgress", reader.problem().c_str(),
+                     ERROR_READ_FAULT);
+  };
   if (!reader.Start()) {
-    return fail(reader.error());
+    return fail(read_error());
   }
   // The body is announced by its exact length, from which WinHTTP writes
   // Content-Length; it is never sent chunked.
@@ -209,19 +155,26 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   }
   uint64_t total_written = 0;
   std::string write_error;
-  while (reader.chunk_size() != 0) {
+  // The chunk after the current one is read before the current one is
+  // written, so a stream that yields more than announced fails before the
+  // server has the whole announced body.
+  while (!reader.pending().empty()) {
     if (!reader.ReadAhead()) {
-      write_error = reader.error();
+      write_error = read_error();
       break;
     }
+    const std::span<const char> chunk = reader.pending();
     DWORD written = 0;
-    if (!WinHttpWriteData(request.get(), reader.chunk(), reader.chunk_size(),
-                          &written)) {
+    if (!WinHttpWriteData(request.get(), chunk.data(),
+                          static_cast<DWORD>(chunk.size()), &written)) {
       write_error = LastErrorText("WinHttpWriteData");
       break;
     }
     total_written += written;
-    reader.Next();
+    if (!reader.Take(chunk.size())) {
+      write_error = read_error();
+      break;
+    }
   }
   TLV_LOG(logging::kInfo, "total_written = {}", total_written);
   if (!write_error.empty()) {

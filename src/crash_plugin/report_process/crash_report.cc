@@ -138,9 +138,9 @@ void RemoveLeftovers() {
   }
 }
 
-// Packs the dump and its logs into the package's archive. The CRC-32 of
-// the dump's bytes when the archive holds the whole dump; none otherwise.
-std::optional<uint32_t> PackDump(const base::utils::Path& dump,
+// Packs the dump and its logs into the package's archive. The XXH3 of the
+// dump's bytes when the archive holds the whole dump; none otherwise.
+std::optional<uint64_t> PackDump(const base::utils::Path& dump,
                                  DumpPackage& package) {
   const std::optional<base::utils::ZipWrapper::Packed> packed =
       package.Write([](const base::utils::Path& log) {
@@ -156,7 +156,7 @@ std::optional<uint32_t> PackDump(const base::utils::Path& dump,
             dump.ToUtf8());
     return std::nullopt;
   }
-  return packed->crc32;
+  return packed->xxh3;
 }
 
 // Sends one claimed dump that info describes, bare or packed, and tells
@@ -232,7 +232,7 @@ void DeliverDump(const LaunchConfiguration& config,
   // A content that no pass read whole gets a hash that matches nothing.
   ledger.RecordAcceptance(
       dump, *info,
-      tracking.file_crc32 ? ContentHash(*tracking.file_crc32) : std::string());
+      tracking.file_xxh3 ? ContentHash(*tracking.file_xxh3) : std::string());
   DeleteAcceptedDump(config, dump, *info);
 }
 
@@ -268,12 +268,12 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
             ApplicationContext::Instance().GetWorkDir().ToUtf8());
   }
   base::utils::Path upload_file = dump;
-  std::optional<uint32_t> packed_crc32;
+  std::optional<uint64_t> packed_xxh3;
   // Held only where the paths are the process's own.
   if (safe) {
     if (package.Hold())
-      packed_crc32 = PackDump(dump, package);
-    if (packed_crc32) {
+      packed_xxh3 = PackDump(dump, package);
+    if (packed_xxh3) {
       upload_file = package.archive();
     } else {
       TLV_CRASH_EVENT(base::logging::kError, "CrashReportZipFailed",
@@ -287,8 +287,8 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
   const bool accepted = SendDump(config, info, upload_file, tracking);
   // The archive was signed and sent; the dump's own bytes are what the
   // archive holds.
-  if (packed_crc32)
-    tracking.file_crc32 = packed_crc32;
+  if (packed_xxh3)
+    tracking.file_xxh3 = packed_xxh3;
   return accepted;
 }
 

@@ -90,9 +90,9 @@ struct UploadTracking {
   std::function<void(int64_t sent, int64_t size)> on_progress;
   // The most bytes of the body that one attempt handed to the transport.
   int64_t sent = 0;
-  // The CRC-32 of the sent file's bytes in the pass that signed the report;
+  // The XXH3 of the sent file's bytes in the pass that signed the report;
   // none when no pass read it whole.
-  std::optional<uint32_t> file_crc32;
+  std::optional<uint64_t> file_xxh3;
 };
 
 // Builds the report of the file at path (its bytes as Base64 in "dump"; no

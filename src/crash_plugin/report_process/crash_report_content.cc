@@ -117,7 +117,7 @@ bool UploadDump(const base::utils::Path& path,
       MakeReportBody(event, path, dump_size);
   const bool accepted = ReportContent(*body, tracking);
   if (tracking)
-    tracking->file_crc32 = body->dump_crc32();
+    tracking->file_xxh3 = body->dump_xxh3();
   return accepted;
 }
 

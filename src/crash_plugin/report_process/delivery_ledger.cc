@@ -2,10 +2,11 @@
 
 #include <mbedtls/md.h>
 #include <sqlite3.h>
-#include <zlib.h>
+#include <xxhash.h>
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -236,8 +237,12 @@ bool DeliveryRecord::Describes(const base::utils::FileInfo& info) const {
   return size == info.size && last_write == info.last_write.ticks();
 }
 
-std::string ContentHash(uint32_t crc32) {
-  return base::utils::StringPrintf("crc32:%08x", crc32);
+// A record of an earlier version holds another kind of hash ("crc32:..."),
+// which equals no hash of this kind: its dump reads as changed, which costs
+// at most one more upload of a dump that the service already has.
+std::string ContentHash(uint64_t xxh3) {
+  return base::utils::StringPrintf("xxh3:%016llx",
+                                   static_cast<unsigned long long>(xxh3));
 }
 
 std::optional<std::string> ContentHashOfFile(const base::utils::Path& path) {
@@ -245,18 +250,23 @@ std::optional<std::string> ContentHashOfFile(const base::utils::Path& path) {
   if (!file.IsOpen())
     return std::nullopt;
   std::vector<unsigned char> buffer(kHashReadSize);
-  uLong crc = crc32(0, nullptr, 0);
+  const std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> hash(
+      XXH3_createState(), &XXH3_freeState);
+  if (!hash || XXH3_64bits_reset(hash.get()) != XXH_OK)
+    return std::nullopt;
   for (;;) {
     const int64_t got = file.Read(buffer.data(), buffer.size());
-    if (got > 0)
-      crc = crc32_z(crc, buffer.data(), static_cast<size_t>(got));
+    if (got > 0 && XXH3_64bits_update(hash.get(), buffer.data(),
+                                      static_cast<size_t>(got)) != XXH_OK) {
+      return std::nullopt;
+    }
     if (got < static_cast<int64_t>(buffer.size())) {
       if (!file.AtEnd())
         return std::nullopt;
       break;
     }
   }
-  return ContentHash(static_cast<uint32_t>(crc));
+  return ContentHash(XXH3_64bits_digest(hash.get()));
 }
 
 DeliveryLedger::DeliveryLedger(const base::utils::Path& dir, int32_t capacity)

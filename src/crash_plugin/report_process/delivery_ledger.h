@@ -46,9 +46,9 @@ struct DeliveryRecord {
   bool Describes(const base::utils::FileInfo& info) const;
 };
 
-// The identity of a dump's content as the ledger keeps it: "crc32:" and
-// eight lowercase hex digits of the CRC-32 of its bytes.
-std::string ContentHash(uint32_t crc32);
+// The identity of a dump's content as the ledger keeps it: "xxh3:" and
+// sixteen lowercase hex digits of the XXH3 (64 bits) of its bytes.
+std::string ContentHash(uint64_t xxh3);
 // ContentHash of the file's bytes as they are now; none when it cannot be
 // read whole.
 std::optional<std::string> ContentHashOfFile(const base::utils::Path& path);

@@ -1,7 +1,7 @@
 #include "crash_plugin/report_process/delivery_ledger.h"
 
 #include <sqlite3.h>
-#include <zlib.h>
+#include <xxhash.h>
 
 #include <filesystem>
 #include <fstream>
@@ -91,7 +91,7 @@ TEST_F(DeliveryLedgerTest, RecordsEachStepOfADumpForLaterRuns) {
     const std::optional<DeliveryRecord> accepted = ledger.Find(dump);
     EXPECT_EQ(accepted->state, State::kAccepted);
     EXPECT_EQ(accepted->failed_runs, 0);
-    EXPECT_EQ(accepted->content_hash, "crc32:00000007");
+    EXPECT_EQ(accepted->content_hash, "xxh3:0000000000000007");
     // A dump sent again as asked stays accepted, whatever that attempt
     // comes to.
     ledger.RecordAttempt(dump, Info(dump));
@@ -250,14 +250,13 @@ TEST_F(DeliveryLedgerTest, LedgerThatCannotBeOpenedIsOff) {
   }
 }
 
-TEST_F(DeliveryLedgerTest, ContentHashIsTheCrc32OfTheBytes) {
+TEST_F(DeliveryLedgerTest, ContentHashIsTheXxh3OfTheBytes) {
   const std::string content = "MDMP" + std::string(200'000, 'x');
   const base::utils::Path dump = Dump("a.dmp", content);
-  EXPECT_EQ(
-      ContentHashOfFile(dump),
-      ContentHash(static_cast<uint32_t>(crc32_z(
-          0, reinterpret_cast<const Bytef*>(content.data()), content.size()))));
-  EXPECT_EQ(ContentHashOfFile(Dump("empty.dmp", "")), ContentHash(0));
+  EXPECT_EQ(ContentHashOfFile(dump),
+            ContentHash(XXH3_64bits(content.data(), content.size())));
+  EXPECT_EQ(ContentHashOfFile(Dump("empty.dmp", "")),
+            ContentHash(XXH3_64bits(nullptr, 0)));
   EXPECT_FALSE(ContentHashOfFile(dir_.Join(std::string_view("none.dmp"))));
 }
 

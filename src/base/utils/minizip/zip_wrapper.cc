@@ -1,5 +1,6 @@
 #include "base/utils/minizip/zip_wrapper.h"
 
+#include <xxhash.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -173,7 +174,9 @@ bool ZipWrapper::Finish() {
   }
 
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
-  if (!buffer) {
+  const std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> hash(
+      XXH3_createState(), &XXH3_freeState);
+  if (!buffer || !hash) {
     TLV_LOG(base::logging::kError, "Error allocating memory");
     return false;
   }
@@ -212,6 +215,7 @@ bool ZipWrapper::Finish() {
       continue;
     }
 
+    XXH3_64bits_reset(hash.get());
     bool read_error = false;
     int result = ZIP_OK;
     int64_t read = 0;
@@ -225,6 +229,7 @@ bool ZipWrapper::Finish() {
         packed_[i].crc32 = static_cast<uint32_t>(crc32_z(
             packed_[i].crc32, reinterpret_cast<const Bytef*>(buffer.get()),
             static_cast<size_t>(read)));
+        XXH3_64bits_update(hash.get(), buffer.get(), static_cast<size_t>(read));
         result = zipWriteInFileInZip(zip, buffer.get(),
                                      static_cast<unsigned int>(read));
         if (result < 0) {
@@ -243,6 +248,7 @@ bool ZipWrapper::Finish() {
                 path.ToUtf8());
       } else {
         packed_[i].whole = !read_error;
+        packed_[i].xxh3 = XXH3_64bits_digest(hash.get());
       }
     }
   }

@@ -42,6 +42,9 @@ class ZipWrapper {
     // The CRC-32 of the bytes that went into the entry, as the archive
     // records it.
     uint32_t crc32 = 0;
+    // Their XXH3 (64 bits), the hash the delivery ledger keeps, made in the
+    // same read so that it is of the very bytes packed.
+    uint64_t xxh3 = 0;
   };
 
   // After Finish, one per added file, in the order added.

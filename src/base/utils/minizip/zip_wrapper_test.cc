@@ -1,5 +1,6 @@
 #include "base/utils/minizip/zip_wrapper.h"
 
+#include <xxhash.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -117,6 +118,8 @@ TEST_F(ZipWrapperTest, PacksEachFileAtTheRootByNameInOrder) {
     EXPECT_EQ(zip.packed()[i].crc32,
               crc32_z(0, reinterpret_cast<const Bytef*>(contents[i].data()),
                       contents[i].size()));
+    EXPECT_EQ(zip.packed()[i].xxh3,
+              XXH3_64bits(contents[i].data(), contents[i].size()));
   }
   ExpectIntact(archive);
   EXPECT_EQ(Whole(zip), std::vector<bool>({true, true, true}));
