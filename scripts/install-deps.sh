@@ -24,6 +24,7 @@ else
     libxxhash-dev
     libcurl4-openssl-dev libgtest-dev libgmock-dev libcpp-httplib-dev
     libssl-dev unzip
+    curl time  # scripts/benchmark.sh: the floor's upload, the peak memory
   )
 fi
 

@@ -23,7 +23,7 @@ constexpr char kContentType[] = "application/json";
 constexpr char kAlgorithm[] = "hmac-sha1";
 constexpr int64_t kConnectTimeoutSeconds = 15;
 // Bytes of the body digested at a time while signing.
-constexpr size_t kSigningReadSize = 65536;
+constexpr size_t kSigningReadSize = 32768;
 
 template <size_t N>
 std::string Hex(const std::array<unsigned char, N>& bytes) {

@@ -11,7 +11,12 @@ BufferPipe::~BufferPipe() = default;
 // and a free buffer exists only while fewer than all are filled.
 std::span<char> BufferPipe::Writable() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [this] { return canceled_ || filled_ < kBuffers; });
+  if (!canceled_ && filled_ == kBuffers) {
+    writer_waits_for_ = kBuffers - kBuffers / 2;
+    writer_wakes_.wait(
+        hold, [this] { return canceled_ || filled_ <= writer_waits_for_; });
+    writer_waits_for_ = kBuffers;
+  }
   if (canceled_)
     return {};
   const size_t index = (first_filled_ + filled_) % kBuffers;
@@ -19,12 +24,15 @@ std::span<char> BufferPipe::Writable() {
 }
 
 void BufferPipe::Commit(size_t size) {
+  bool wake;
   {
     std::lock_guard<std::mutex> hold(lock_);
     sizes_[(first_filled_ + filled_) % kBuffers] = size;
     ++filled_;
+    wake = filled_ == reader_waits_for_;
   }
-  changed_.notify_all();
+  if (wake)
+    reader_wakes_.notify_one();
 }
 
 void BufferPipe::Close() {
@@ -32,12 +40,23 @@ void BufferPipe::Close() {
     std::lock_guard<std::mutex> hold(lock_);
     closed_ = true;
   }
-  changed_.notify_all();
+  reader_wakes_.notify_one();
+}
+
+void BufferPipe::WaitForFilled_(std::unique_lock<std::mutex>& hold,
+                                size_t pieces_held) {
+  if (canceled_ || closed_ || filled_ > pieces_held)
+    return;
+  reader_waits_for_ = pieces_held + kBuffers / 2;
+  reader_wakes_.wait(hold, [this] {
+    return canceled_ || closed_ || filled_ >= reader_waits_for_;
+  });
+  reader_waits_for_ = 0;
 }
 
 std::span<const char> BufferPipe::Readable() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [this] { return canceled_ || closed_ || filled_ > 0; });
+  WaitForFilled_(hold, 0);
   if (canceled_ || filled_ == 0)
     return {};
   return {storage_.data() + first_filled_ * buffer_size_,
@@ -45,17 +64,20 @@ std::span<const char> BufferPipe::Readable() {
 }
 
 void BufferPipe::Release() {
+  bool wake;
   {
     std::lock_guard<std::mutex> hold(lock_);
     first_filled_ = (first_filled_ + 1) % kBuffers;
     --filled_;
+    wake = filled_ == writer_waits_for_;
   }
-  changed_.notify_all();
+  if (wake)
+    writer_wakes_.notify_one();
 }
 
 bool BufferPipe::WaitForNext() {
   std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [this] { return canceled_ || closed_ || filled_ > 1; });
+  WaitForFilled_(hold, 1);
   return !canceled_;
 }
 
@@ -64,7 +86,8 @@ void BufferPipe::Cancel() {
     std::lock_guard<std::mutex> hold(lock_);
     canceled_ = true;
   }
-  changed_.notify_all();
+  writer_wakes_.notify_one();
+  reader_wakes_.notify_one();
 }
 
 bool BufferPipe::canceled() const {

@@ -1,6 +1,9 @@
 #include "base/thread/buffer_pipe.h"
 
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <span>
 #include <string>
 #include <thread>
@@ -66,6 +69,79 @@ TEST(BufferPipeTest, CancelEndsEitherSidesWait) {
     pipe.Cancel();
     // What was committed before is not handed out after Cancel.
     EXPECT_TRUE(pipe.Readable().empty());
+  }
+}
+
+// Runs wait on this thread and, a moment later so that wait has begun to
+// wait, act on a thread of its own. Fails instead of hanging when wait does
+// not return after act: a wake-up that is never sent would leave a side of
+// the pipe waiting for ever.
+void ExpectActResumesWait(BufferPipe& pipe,
+                          const std::function<void()>& act,
+                          const std::function<void()>& wait) {
+  std::promise<void> resumed;
+  std::future<void> resumed_future = resumed.get_future();
+  std::thread actor([&pipe, &act, &resumed_future] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    act();
+    if (resumed_future.wait_for(std::chrono::seconds(10)) !=
+        std::future_status::ready) {
+      ADD_FAILURE() << "the waiting side did not resume";
+      pipe.Cancel();
+    }
+  });
+  wait();
+  resumed.set_value();
+  actor.join();
+}
+
+// A side that had to wait resumes once half the ring is ready for it, and
+// the end of the stream wakes a waiting reader at once.
+TEST(BufferPipeTest, AWaitingSideResumesOnceHalfTheRingIsReady) {
+  constexpr size_t kHalf = BufferPipe::kBuffers / 2;
+  const auto commit = [](BufferPipe& pipe, char c) {
+    pipe.Writable()[0] = c;
+    pipe.Commit(1);
+  };
+  {
+    BufferPipe pipe(1);
+    for (size_t i = 0; i < BufferPipe::kBuffers; ++i)
+      commit(pipe, 'x');
+    ExpectActResumesWait(
+        pipe,
+        [&pipe] {
+          for (size_t i = 0; i < kHalf; ++i) {
+            EXPECT_FALSE(pipe.Readable().empty());
+            pipe.Release();
+          }
+        },
+        [&pipe] { EXPECT_FALSE(pipe.Writable().empty()); });
+  }
+  {
+    BufferPipe pipe(1);
+    commit(pipe, 'a');
+    ASSERT_EQ(pipe.Readable()[0], 'a');
+    // The reader holds its piece and waits for the ones after it.
+    ExpectActResumesWait(
+        pipe,
+        [&pipe, &commit] {
+          for (size_t i = 0; i < kHalf; ++i)
+            commit(pipe, 'b');
+        },
+        [&pipe] { EXPECT_TRUE(pipe.WaitForNext()); });
+  }
+  {
+    BufferPipe pipe(1);
+    ExpectActResumesWait(
+        pipe,
+        [&pipe, &commit] {
+          commit(pipe, 'z');
+          pipe.Close();
+        },
+        [&pipe] {
+          const std::span<const char> piece = pipe.Readable();
+          EXPECT_EQ(std::string(piece.begin(), piece.end()), "z");
+        });
   }
 }
 
