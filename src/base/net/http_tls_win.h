@@ -18,8 +18,8 @@ namespace base::net {
 using SecureProtocolsSetter = std::function<bool(DWORD protocols)>;
 
 // The protocols a session is to offer, asked of set: TLS 1.2 and 1.3, or
-// TLS 1.2 alone where the system refuses the 1.3 flag (every Windows before
-// 11 does); 0 when the system refuses TLS 1.2 too and keeps its defaults.
+// TLS 1.2 alone where the system refuses the 1.3 flag, as older systems do;
+// 0 when the system refuses TLS 1.2 too and keeps its defaults.
 // Windows 7 and 8 offer TLS 1.0 alone unless told, which services refuse.
 DWORD ChooseSecureProtocols(const SecureProtocolsSetter& set);
 

@@ -14,9 +14,8 @@ namespace {
 constexpr DWORD kTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
 constexpr DWORD kTls12And13 = kTls12 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
 
-// Windows 7 to 10 refuse the TLS 1.3 flag, and Windows 7 without its update
-// TLS 1.2 too, each with ERROR_INVALID_PARAMETER; Wine takes both, so the
-// answers are handed in.
+// Older systems refuse the TLS 1.3 flag, and Windows 7 without its update
+// TLS 1.2 too; Wine takes both, so the answers are handed in.
 TEST(ChooseSecureProtocolsTest, FallsBackToTls12WhereTls13IsRefused) {
   struct Case {
     const char* name;
