@@ -31,8 +31,9 @@ endif()
 if(TLV_BUILD_TESTS AND NOT WIN32)
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   # The local receiving service, built for Linux only, checks signatures
-  # with a second, independent implementation of MD5 and HMAC-SHA1.
-  find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+  # with a second, independent implementation of MD5 and HMAC-SHA1, and
+  # ends TLS itself; the tests make its certificates.
+  find_package(OpenSSL REQUIRED COMPONENTS Crypto SSL)
 elseif(TLV_BUILD_TESTS)
   # The same version, header-only, from scripts/build-windows-deps.sh.
   find_package(httplib REQUIRED)

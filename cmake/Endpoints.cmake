@@ -91,3 +91,12 @@ endfunction()
 set(TLV_LOOPBACK_PORT 47813 CACHE STRING
     "Loopback port of the local receiving service for test builds")
 set(TLV_LOOPBACK_HOST "http://127.0.0.1:${TLV_LOOPBACK_PORT}")
+# The same service when it speaks HTTPS, under the host name that the
+# tests' certificates name.
+set(TLV_LOOPBACK_TLS_HOST "https://localhost:${TLV_LOOPBACK_PORT}")
+# The HTTPS tests' forward proxy listens on the three ports after it, and
+# keeps its configuration and logs in a directory that the port makes the
+# build's own, outside the build: Squid, started as root, runs as the user
+# proxy, which may not reach the build directory.
+math(EXPR TLV_LOOPBACK_PROXY_PORT "${TLV_LOOPBACK_PORT} + 1")
+set(TLV_SQUID_DIR "/tmp/crashreport-squid-${TLV_LOOPBACK_PORT}")

@@ -1,5 +1,5 @@
 # tlv_add_test(NAME [WINDOWS] SOURCES src... LIBS lib... [RESOURCE_LOCK name]
-#              [SLOW filter] [LOOPBACK_SERVER] [LABEL label])
+#              [SLOW filter] [LOOPBACK_SERVER] [SQUID] [LABEL label])
 # Builds one GoogleTest executable and registers its tests with CTest. Tests
 # that share a RESOURCE_LOCK (a fixed port, say) never run at the same time.
 # The tests that the GoogleTest filter SLOW selects carry the CTest label
@@ -12,6 +12,8 @@
 # scripts/build-windows.sh runs again against the Windows build's.
 # LOOPBACK_SERVER: CTest starts the loopback HTTP server (test/loopback_server)
 # before the tests and names it to them (test/loopback_server.h).
+# SQUID: CTest starts the forward proxy (test/squid_proxy.sh) on the ports
+# from TLV_LOOPBACK_PROXY_PORT on, in TLV_SQUID_DIR, before the tests.
 # WINDOWS: the Windows build makes the test too, as its test support runs on
 # Windows. Tests that start child processes (the crashreport executable,
 # Info-ZIP's unzip) or need the local receiving service are the Linux
@@ -25,7 +27,8 @@ endif()
 set(TLV_LOOPBACK_SERVER_DIR "${CMAKE_BINARY_DIR}/loopback_server")
 
 function(tlv_add_test name)
-  cmake_parse_arguments(ARG "WINDOWS;LOOPBACK_SERVER" "RESOURCE_LOCK;SLOW;LABEL"
+  cmake_parse_arguments(ARG "WINDOWS;LOOPBACK_SERVER;SQUID"
+                        "RESOURCE_LOCK;SLOW;LABEL"
                         "SOURCES;LIBS" ${ARGN})
   if(NOT TLV_BUILD_TESTS OR (WIN32 AND NOT ARG_WINDOWS))
     return()
@@ -42,6 +45,9 @@ function(tlv_add_test name)
   set(properties ENVIRONMENT "no_proxy=127.0.0.1,localhost")
   if(ARG_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+  if(ARG_SQUID)
+    list(APPEND properties FIXTURES_REQUIRED squid)
   endif()
   if(ARG_LOOPBACK_SERVER)
     list(APPEND properties

@@ -100,8 +100,11 @@ rm -rf "$scratch"
 crc=$(gzip -c "$debug_file" | tail -c 8 | head -c 4 | od -An -tx4 | tr -d ' ')
 [ "$linked_name" = crashreport.debug ] && [ "$linked_crc" = "$crc" ] ||
   refuse "links $linked_name ($linked_crc), not $debug_file ($crc)"
+# No certificate root of its own: the HTTPS tests trust theirs from outside.
+./scripts/check-no-test-root.sh "$exe"
 echo "build-windows: crashreport.exe $version carries its version" \
-  "information, manifest, ASLR and NX; debug information in crashreport.debug"
+  "information, manifest, ASLR and NX, and no certificate root; debug" \
+  "information in crashreport.debug"
 
 # The tests run under Wine (the toolchain file's CMAKE_CROSSCOMPILING_EMULATOR,
 # whose settings these are). A Wine process that finds no wineserver starts

@@ -14,6 +14,7 @@ windows=
 if [ -n "$windows" ]; then
   packages=(
     g++-mingw-w64-x86-64-posix wine64
+    libgnutls30  # Wine's TLS (schannel), only recommended by Wine
     build-essential cmake ninja-build pkg-config googletest tcl xz-utils bzip2
   )
 else
@@ -24,6 +25,8 @@ else
     libxxhash-dev
     libcurl4-openssl-dev libgtest-dev libgmock-dev libcpp-httplib-dev
     libssl-dev unzip
+    ca-certificates  # the system's roots, which the HTTPS tests add theirs to
+    squid            # the forward proxy of the HTTPS tests
     curl time  # scripts/benchmark.sh: the floor's upload, the peak memory
   )
 fi

@@ -36,6 +36,35 @@ Command CrashReportCommand(const std::string& built,
 int RunCrashReport(const std::string& built,
                    const std::vector<std::string>& arguments);
 
+// The system's CA bundle, which libcurl and Wine's crypt32 read.
+inline constexpr char kSystemCaBundle[] = "/etc/ssl/certs/ca-certificates.crt";
+
+// command, run so that it trusts the root certificate in root_file (PEM)
+// besides the system's roots, without a change to the machine or to the
+// program: in a mount namespace of its own (unshare; root, or user
+// namespaces for others), where a copy of kSystemCaBundle with the root
+// added, written to bundle_file, stands in for the bundle. Under Wine,
+// crypt32 copies the roots it read into the Wine prefix's root store, where
+// the running wineserver keeps them until it ends.
+Command TrustingRoot(Command command,
+                     const std::string& root_file,
+                     const std::string& bundle_file);
+
+// command with its environment changed: "NAME=value" sets NAME, "NAME"
+// removes it.
+Command WithEnvironment(Command command,
+                        const std::vector<std::string>& changes);
+
+// The current user's Internet Options of the Wine prefix name proxy
+// ("host:port") as Windows' settings write them, until the object goes.
+class ScopedWineProxySetting {
+ public:
+  explicit ScopedWineProxySetting(const std::string& proxy);
+  ScopedWineProxySetting(const ScopedWineProxySetting&) = delete;
+  ScopedWineProxySetting& operator=(const ScopedWineProxySetting&) = delete;
+  ~ScopedWineProxySetting();
+};
+
 // The absolute path as the host of the executable under test hands it
 // over: itself, or under Wine Z:\tmp\a (backslashes).
 std::string PathGivenToCrashReport(const std::string& path);

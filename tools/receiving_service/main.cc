@@ -16,7 +16,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: receiving_service --out DIR [--port N]\n"
+    "usage: receiving_service --out DIR [--port N] [--tls CERT KEY]\n"
     "           [--upload ANSWER] [--upload-after N:ANSWER]\n"
     "           [--telemetry ANSWER] [--telemetry-after N:ANSWER]\n"
     "Plays the data-upload service (POST /apm/dataUpload) and the\n"
@@ -24,6 +24,8 @@ constexpr char kUsage[] =
     "on 127.0.0.1, checks and records every request in DIR.\n"
     "  --out DIR        output directory, created if missing\n"
     "  --port N         port to listen on; 0 (default) picks a free one\n"
+    "  --tls CERT KEY   speak HTTPS (TLS 1.2 and 1.3) with the certificate\n"
+    "                   chain CERT and the private key KEY, PEM files\n"
     "  --upload ANSWER, --telemetry ANSWER\n"
     "                   how the endpoint answers (default accept)\n"
     "  --upload-after N:ANSWER, --telemetry-after N:ANSWER\n"
@@ -48,6 +50,10 @@ std::optional<tools::ReceivingService::Options> ParseCommandLine(int argc,
           options.port < 0 || options.port > 65535) {
         return std::nullopt;
       }
+    } else if (flag == "--tls" && i + 2 < argc) {
+      options.tls_certificate = std::string(value);
+      options.tls_key = argv[i + 2];
+      ++i;  // the one flag with two values
     } else if (flag == "--upload" || flag == "--telemetry") {
       std::optional<tools::Answer> answer = tools::ParseAnswer(value);
       if (!answer)
@@ -93,10 +99,12 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+  const bool https = !options->tls_certificate.empty();
   tools::ReceivingService service(std::move(*options));
   if (!service.Start())
     return 1;
-  std::printf("listening on 127.0.0.1:%d\n", service.port());
+  std::printf("listening on 127.0.0.1:%d%s\n", service.port(),
+              https ? " (HTTPS)" : "");
   std::fflush(stdout);
 
   int received = 0;

@@ -6,11 +6,15 @@
 #include "tools/receiving_service/receiving_service.h"
 
 #include <httplib.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <string>
 
 #include "fmt/format.h"
 #include "tools/receiving_service/end_connection.h"
@@ -21,10 +25,51 @@ namespace tools {
 namespace {
 
 constexpr char kHost[] = "127.0.0.1";
-constexpr char kUploadPath[] = "/apm/dataUpload";
-constexpr char kTelemetryPath[] = "/common/h5log/log/batch";
+// The routes' patterns. A request may name its whole URL (absolute-form),
+// which RFC 9112, 3.2.2, has every server accept; Wine's WinHTTP sends it
+// so through a proxy's tunnel.
+constexpr char kUploadPath[] = "(?:https?://[^/]+)?/apm/dataUpload";
+constexpr char kTelemetryPath[] = "(?:https?://[^/]+)?/common/h5log/log/batch";
 // What a dropped answer announces and never sends.
 constexpr size_t kDroppedBodyLength = 64;
+
+// The first of OpenSSL's queued errors, as text.
+std::string OpenSslError() {
+  char text[256];
+  ERR_error_string_n(ERR_get_error(), text, sizeof(text));
+  return text;
+}
+
+// An HTTP server, or with a certificate an HTTPS one that speaks TLS 1.2
+// and 1.3 only, as data services do; null, with the reason on stderr, when
+// the certificate or the key cannot be used.
+std::unique_ptr<httplib::Server> MakeServer(const std::string& certificate,
+                                            const std::string& key) {
+  if (certificate.empty() && key.empty())
+    return std::make_unique<httplib::Server>();
+  std::string problem;
+  auto server = std::make_unique<httplib::SSLServer>(
+      [&certificate, &key, &problem](SSL_CTX& context) {
+        if (SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) != 1 ||
+            SSL_CTX_set_max_proto_version(&context, TLS1_3_VERSION) != 1) {
+          problem = "cannot limit TLS to 1.2 and 1.3: " + OpenSslError();
+        } else if (SSL_CTX_use_certificate_chain_file(
+                       &context, certificate.c_str()) != 1) {
+          problem = "cannot use the certificate " + certificate + ": " +
+                    OpenSslError();
+        } else if (SSL_CTX_use_PrivateKey_file(&context, key.c_str(),
+                                               SSL_FILETYPE_PEM) != 1 ||
+                   SSL_CTX_check_private_key(&context) != 1) {
+          problem = "cannot use the key " + key + ": " + OpenSslError();
+        }
+        return problem.empty();
+      });
+  if (!server->is_valid()) {
+    std::fprintf(stderr, "receiving_service: %s\n", problem.c_str());
+    return nullptr;
+  }
+  return server;
+}
 
 }  // namespace
 
@@ -46,7 +91,9 @@ bool ReceivingService::Start() {
     return false;
   }
 
-  server_ = std::make_unique<httplib::Server>();
+  server_ = MakeServer(options_.tls_certificate, options_.tls_key);
+  if (!server_)
+    return false;
   // httplib's default is SO_REUSEPORT, under which a second service binds
   // the same fixed port and silently takes half of the connections.
   // SO_REUSEADDR alone still rebinds a port left in TIME_WAIT but refuses

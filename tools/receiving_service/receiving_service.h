@@ -27,10 +27,10 @@ struct Response;
 
 namespace tools {
 
-// The data-upload and log-collection services on 127.0.0.1, for tests, the
-// demo and integrators. It judges each request with its own code (OpenSSL,
-// yyjson), records it in memory and in the output directory, and answers as
-// its plans say, whatever the verdict:
+// The data-upload and log-collection services on 127.0.0.1, over HTTP or
+// HTTPS, for tests, the demo and integrators. It judges each request with its
+// own code (OpenSSL, yyjson), records it in memory and in the output directory,
+// and answers as its plans say, whatever the verdict:
 //   <out>/uploads.jsonl      one line per upload request
 //   <out>/<msgId>.json/.dmp  the event text and the decoded dump
 //   <out>/telemetry.jsonl    one line per event, or {"verdict":...} for a
@@ -41,6 +41,11 @@ class ReceivingService {
   struct Options {
     int port = 0;  // 0 picks a free port
     std::string out_dir;
+    // PEM files of the server's certificate (with any intermediates after
+    // it) and its private key: the service then speaks HTTPS, TLS 1.2 and
+    // 1.3 only. Both empty: plain HTTP.
+    std::string tls_certificate;
+    std::string tls_key;
     AnswerPlan upload;
     AnswerPlan telemetry;
     // Gets one human-readable line per request (without a line feed).
@@ -53,8 +58,9 @@ class ReceivingService {
   ~ReceivingService();
 
   // Creates the output directory, binds and serves on a thread of its own.
-  // Returns once connections are accepted; false when the directory or the
-  // port is unusable (the reason goes to stderr). Call once.
+  // Returns once connections are accepted; false when the directory, the
+  // certificate or the port is unusable (the reason goes to stderr). Call
+  // once.
   bool Start();
   // Ends pending delays and hangs, waits for the requests in progress and
   // stops.

@@ -135,13 +135,13 @@ ProxyRoute ChooseProxyRoute(const std::optional<UserProxySettings>& user,
           "no proxy in the Internet Options"};
 }
 
-ProxyRoute ProxyRouteFor(const std::wstring& url) {
+ProxyRoute ProxyRouteFor(const std::wstring& origin, const std::wstring& url) {
   static std::mutex mutex;
   static std::map<std::wstring, ProxyRoute> routes;
-  // Held while the route is decided: two threads asking for one URL would
+  // Held while the route is decided: two threads asking for one origin would
   // otherwise both wait for the detection.
   const std::lock_guard lock(mutex);
-  const auto known = routes.find(url);
+  const auto known = routes.find(origin);
   if (known != routes.end()) {
     return known->second;
   }
@@ -152,8 +152,8 @@ ProxyRoute ProxyRouteFor(const std::wstring& url) {
   // A detail for whoever looks into a player's failed uploads: at the
   // levels a game sets, the log keeps its lines.
   TLV_LOG(logging::kDebug, "HTTPTransport proxy for {}: {} ({})",
-          utils::WideToUtf8(url), DescribeRoute(route), route.source);
-  return routes.emplace(url, std::move(route)).first->second;
+          utils::WideToUtf8(origin), DescribeRoute(route), route.source);
+  return routes.emplace(origin, std::move(route)).first->second;
 }
 
 ScopedHInternet OpenProxySession(const ProxyRoute& route,

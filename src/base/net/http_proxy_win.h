@@ -64,13 +64,13 @@ using ProxyLookupFunction = std::function<ProxyLookup(bool auto_logon)>;
 ProxyRoute ChooseProxyRoute(const std::optional<UserProxySettings>& user,
                             const ProxyLookupFunction& lookup);
 
-// The route for url, decided at its first request and kept for the
-// process: the Internet Options are read
-// (WinHttpGetIEProxyConfigForCurrentUser) and a proxy script or detection is
-// asked (WinHttpGetProxyForUrl) once per URL, since detection can take seconds
-// and every attempt opens a new session. Logs the route at level DEBUG when
-// it is decided.
-ProxyRoute ProxyRouteFor(const std::wstring& url);
+// The route for the requests to origin ("https://host:port"), decided at
+// the first of them, to url, and kept for the process: the Internet Options
+// are read (WinHttpGetIEProxyConfigForCurrentUser) and a proxy script or
+// detection is asked (WinHttpGetProxyForUrl) once per origin, since
+// detection can take seconds and every attempt opens a new session. Logs the
+// route at level DEBUG when it is decided.
+ProxyRoute ProxyRouteFor(const std::wstring& origin, const std::wstring& url);
 
 // WinHttpOpen as the transport calls it, with the user agent filled in.
 using SessionOpener = std::function<

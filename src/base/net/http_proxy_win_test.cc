@@ -273,17 +273,21 @@ class ScopedInternetOptions final {
   HKEY user_ = nullptr;
 };
 
-// A proxy set in the Internet Options carries the request, unless its
-// bypass list names the host. The loopback server plays the service.
-TEST(HTTPProxyTest, InternetOptionsProxyCarriesTheRequest) {
+// A proxy set in the Internet Options carries the requests, unless its
+// bypass list names the host. The route is decided at the first request to
+// a server and kept for the process, so each case has a server name of its
+// own, and a second request to the server goes the same way undecided. The
+// loopback server plays the service.
+TEST(HTTPProxyTest, InternetOptionsProxyCarriesTheRequests) {
   struct Case {
     const char* name;
+    std::string host;
     std::string bypass;
     bool through_proxy;
   };
   const std::vector<Case> cases = {
-      {"through the proxy", "", true},
-      {"host on the bypass list", "127.0.0.1", false},
+      {"through the proxy", "localhost", "", true},
+      {"host on the bypass list", "127.0.0.1", "127.0.0.1", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -292,26 +296,38 @@ TEST(HTTPProxyTest, InternetOptionsProxyCarriesTheRequest) {
     test::ForwardProxy proxy;
     const ScopedInternetOptions options(proxy.address(), c.bypass);
 
-    const std::string url = server.Url("/upload");
-    std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
-    transport->SetUrl(url);
-    transport->SetBody(std::make_unique<StringHTTPBodyStream>("report"));
-    std::string response;
-    EXPECT_TRUE(transport->ExecuteSynchronously(response, 0)) << response;
-    EXPECT_EQ(response, "ok");
+    // The loopback server's URLs under the case's name for it.
+    const auto url = [&server, &c](const std::string& path) {
+      std::string url = server.Url(path);
+      return url.replace(url.find("127.0.0.1"), 9, c.host);
+    };
+    const std::vector<std::string> urls = {url("/upload"), url("/again")};
+    for (const std::string& url : urls) {
+      std::unique_ptr<HTTPTransport> transport = HTTPTransport::Create();
+      transport->SetUrl(url);
+      transport->SetBody(std::make_unique<StringHTTPBodyStream>("report"));
+      std::string response;
+      EXPECT_TRUE(transport->ExecuteSynchronously(response, 0)) << response;
+      EXPECT_EQ(response, "ok");
+    }
 
     const std::vector<test::LoopbackServer::Request> requests =
         server.requests();
-    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].body, "report");
-    EXPECT_EQ(proxy.forwarded(), c.through_proxy ? std::vector<std::string>{url}
-                                                 : std::vector<std::string>{});
+    EXPECT_EQ(proxy.forwarded(),
+              c.through_proxy ? urls : std::vector<std::string>{});
     std::string route = "proxy " + proxy.address();
     if (!c.bypass.empty())
       route += ", bypass " + c.bypass;
-    EXPECT_NE(log.Take().find("HTTPTransport proxy for " + url + ": " + route +
-                              " (Internet Options)"),
-              std::string::npos);
+    const std::string origin = urls[0].substr(0, urls[0].find('/', 7));
+    const std::string logged = log.Take();
+    const std::string decided = "HTTPTransport proxy for " + origin + ": " +
+                                route + " (Internet Options)";
+    EXPECT_NE(logged.find(decided), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("HTTPTransport proxy for"),
+              logged.rfind("HTTPTransport proxy for"))
+        << logged;
   }
 }
 

@@ -12,6 +12,7 @@
 #include "base/logging/logging.h"
 #include "base/net/body_reader.h"
 #include "base/net/http_proxy_win.h"
+#include "base/net/http_tls_win.h"
 #include "base/net/http_transport.h"
 #include "base/net/winhttp_util_win.h"
 #include "base/utils/string_util.h"
@@ -60,6 +61,9 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     return false;
   }
   const std::wstring host(components.lpszHostName, components.dwHostNameLength);
+  const std::wstring origin =
+      (components.nScheme == INTERNET_SCHEME_HTTPS ? L"https://" : L"http://") +
+      host + L":" + std::to_wstring(components.nPort);
   // The query is requested, a fragment stays with the client.
   const std::wstring_view extra_info(components.lpszExtraInfo,
                                      components.dwExtraInfoLength);
@@ -71,7 +75,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   // the server may have half-closed after the failure. Handles close in
   // reverse: the request, the connection, then the session.
   const ScopedHInternet session(OpenProxySession(
-      ProxyRouteFor(url),
+      ProxyRouteFor(origin, url),
       [](DWORD access_type, const wchar_t* proxy, const wchar_t* bypass) {
         return WinHttpOpen(L"WinHTTP", access_type, proxy, bypass, 0);
       }));
@@ -84,6 +88,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
                           TimeoutMilliseconds(receive_timeout()))) {
     return fail(LastErrorText("WinHttpSetTimeouts"));
   }
+  SetSecureProtocols(session.get());
 
   const ScopedHInternet connection(
       WinHttpConnect(session.get(), host.c_str(), components.nPort, 0));
@@ -91,6 +96,8 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     return fail(LastErrorText("WinHttpConnect"));
   }
   const std::wstring method = utils::Utf8ToWide(HTTPMethodText(this->method()));
+  // Outlives the request, whose callback it is.
+  SecureFailureWatch secure_failure;
   const ScopedHInternet request(WinHttpOpenRequest(
       connection.get(), method.c_str(), object.c_str(), nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -106,6 +113,9 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
                         &response_timeout, sizeof(response_timeout))) {
     return fail(LastErrorText("WinHttpSetOption"));
+  }
+  if (!secure_failure.Watch(request.get())) {
+    return fail(LastErrorText("WinHttpSetStatusCallback"));
   }
 
   HTTPBodyStream& body = *this->body();
@@ -150,8 +160,13 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   // Content-Length; it is never sent chunked.
   if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0,
-                          static_cast<DWORD>(content_length), 0)) {
-    return fail(LastErrorText("WinHttpSendRequest"));
+                          static_cast<DWORD>(content_length),
+                          secure_failure.context())) {
+    // The TLS handshake happens here; its failure says what was wrong with
+    // the server's certificate only beside the code.
+    const DWORD error = GetLastError();
+    return fail(SystemErrorText("WinHttpSendRequest", error) +
+                CertificateProblemText(error, secure_failure.flags()));
   }
   uint64_t total_written = 0;
   std::string write_error;

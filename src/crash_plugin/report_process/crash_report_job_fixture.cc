@@ -59,9 +59,9 @@ std::string CrashReportJobFixture::Argument(
     const std::string& members,
     const std::string& common_info) const {
   const std::string json = R"({"work_dir":")" + Json(work_dir_) +
-                           R"(","log_level":2,"log_dest":1,)"
-                           R"("common_info":")" +
-                           common_info + "\"," + members + "}";
+                           R"(","log_level":)" + std::to_string(log_level_) +
+                           R"(,"log_dest":1,"common_info":")" + common_info +
+                           "\"," + members + "}";
   return base::utils::Base64Encode(json);
 }
 
@@ -178,6 +178,19 @@ std::string CrashReportJobFixture::Received(
   return upload.stored.empty()
              ? "<no dump>"
              : base::utils::ReadFileToString(base::utils::Path(upload.stored));
+}
+
+void CrashReportJobFixture::ExpectOneDumpDelivered(
+    const std::string& content) const {
+  const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(uploads.size(), 1u);
+  EXPECT_EQ(uploads[0].verdict, "ok");
+  EXPECT_TRUE(Received(uploads[0]) == content);
+  EXPECT_FALSE(fs::exists(dumps_dir() + "/crash.dmp"));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{
+                "CrashReport: ROOT/crash.dmp," + std::to_string(content.size()),
+                "CrashReportScan: 1 files 0"}));
 }
 
 // static

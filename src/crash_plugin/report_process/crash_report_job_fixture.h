@@ -93,6 +93,11 @@ class CrashReportJobFixture : public ::testing::Test {
   // The stored dump of an upload.
   static std::string Received(const tools::ReceivedUpload& upload);
 
+  // A scan delivered the one dump, dumps_dir()/crash.dmp that held content:
+  // one upload of it passed its checks, the dump is gone, and the scan's
+  // events arrived.
+  void ExpectOneDumpDelivered(const std::string& content) const;
+
   static base::JsonValue PluginData(const tools::ReceivedUpload& upload);
 
   // Escaped for a JSON string inside the launch argument's common_info.
@@ -101,6 +106,8 @@ class CrashReportJobFixture : public ::testing::Test {
 
   ScopedTempDir temp_;
   std::string work_dir_ = temp_.path() + "/work";
+  // The launch argument's log_level: 2 (INFO) unless a test needs DEBUG.
+  int log_level_ = 2;
   std::unique_ptr<tools::ReceivingService> service_;
 };
 
