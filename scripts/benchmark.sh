@@ -10,26 +10,51 @@
 # answers at once: that floor shows the process's own cost. A last row packs
 # the largest dump with three 10 MiB logs in scan mode, where Deflate
 # dominates. Prints a Markdown table.
+#
+# With the argument beside-game it measures instead what crashreport costs a
+# game that runs beside it: the stand-in game (tools/stand_in_game, one
+# frame thread per core, a frame due every 16.7 ms) runs alone, and beside
+# crashreport_loopback scanning a backlog of large dumps that it starts a
+# second in and sends to the sink. Prints, per configuration, the frames
+# that missed their deadline and the 99th percentile of the frame times in
+# each run and their medians, how long the upload took and whether every
+# dump was delivered.
+#
 # The release build is the preset release, in build-release.
-#   SIZES_MIB  dump sizes in MiB (default: "16 64 256")
-#   RUNS       runs per row; the table shows the median time (default: 3)
+#   SIZES_MIB       dump sizes in MiB (default: "16 64 256")
+#   RUNS            runs per row; the table shows the medians (default: 3)
+#   BASELINE        beside-game: the crashreport_loopback of another build,
+#                   built for the same loopback port, measured beside the
+#                   game too
+#   GAME_SECONDS    beside-game: how long the game runs (default: 6)
+#   GAME_DUMPS_MIB  beside-game: the backlog's dump sizes in MiB
+#                   (default: "256 256")
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+mode=${1:-large-dumps}
+case "$mode" in
+  large-dumps | beside-game) ;;
+  *) echo "usage: $0 [large-dumps | beside-game]" >&2; exit 2 ;;
+esac
 
 ./scripts/install-deps.sh
 build_dir=build-release
 cmake --preset release >/dev/null
-cmake --build --preset release --target crashreport_loopback receiving_service
+cmake --build --preset release \
+  --target crashreport_loopback receiving_service stand_in_game
 
 # crashreport_loopback sends every request to this port.
 port=$(sed -n 's/^TLV_LOOPBACK_PORT:STRING=//p' "$build_dir/CMakeCache.txt")
 
-exec python3 - "$build_dir" "$port" "${SIZES_MIB:-16 64 256}" "${RUNS:-3}" <<'PY'
-import base64, hashlib, hmac, json, os, shutil, socketserver, statistics
-import subprocess, sys, tempfile, threading, time
+exec python3 - "$build_dir" "$port" "${SIZES_MIB:-16 64 256}" "${RUNS:-3}" \
+  "$mode" <<'PY'
+import base64, hashlib, hmac, json, multiprocessing, os, shutil, socket
+import socketserver, statistics, subprocess, sys, tempfile, threading, time
 
 build_dir, PORT = sys.argv[1], int(sys.argv[2])
 sizes, runs = [int(s) for s in sys.argv[3].split()], int(sys.argv[4])
+mode = sys.argv[5]
 URL = f"http://127.0.0.1:{PORT}/apm/dataUpload"
 MIB = 1 << 20
 tmp = tempfile.mkdtemp(prefix="crashreport-bench.")
@@ -95,7 +120,7 @@ def write_random(path, size):
         f.write(os.urandom(size % MIB))
 
 
-def run_crashreport(config):
+def run_crashreport(config, program=os.path.join(build_dir, "crashreport_loopback")):
     """Wall seconds and peak RSS (MiB) of one crashreport run."""
     config.update({"work_dir": os.path.join(tmp, "work"), "log_level": 2,
                    "log_dest": 1, "server_time": float(int(time.time() * 1000)),
@@ -109,8 +134,7 @@ def run_crashreport(config):
     peak_file = os.path.join(tmp, "peak")
     start = time.monotonic()
     status = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak_file,
-                             os.path.join(build_dir, "crashreport_loopback"),
-                             argument]).returncode
+                             program, argument]).returncode
     elapsed = time.monotonic() - start
     if status != 0:
         sys.exit(f"benchmark: crashreport ended with status {status}")
@@ -197,7 +221,7 @@ def measure(name, dump_mib, make_dumps, config):
           flush=True)
 
 
-try:
+def large_dumps():
     start_service()
     print("| run | dump MiB | body MiB | time s | peak RSS MiB | floor s | time / floor "
           "| sink: time s | sink: floor s | sink: time / floor |")
@@ -225,8 +249,116 @@ try:
     measure("scan, packed with 3 x 10 MiB logs", sizes[-1], dump_with_logs,
             {"start_mode": 1, "dmp_dir_path": dumps_dir, "is_package_log": True,
              "package_log_pattern": "\\.log$"})
+
+
+def serve_sink_in_the_background():
+    """The sink in a process of its own, in the idle scheduling class: it
+    stands for the remote service, whose work is not the player's machine's,
+    so it takes only what the game and crashreport leave over."""
+    def serve():
+        os.sched_setscheduler(0, os.SCHED_IDLE, os.sched_param(0))
+        SinkServer(("127.0.0.1", PORT), Sink).serve_forever()
+
+    sink = multiprocessing.Process(target=serve, daemon=True)
+    sink.start()
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", PORT)).close()
+            return sink
+        except ConnectionRefusedError:
+            if not sink.is_alive():
+                sys.exit(f"benchmark: the sink did not start (port {PORT} in use?)")
+            time.sleep(0.1)
+
+
+def beside_game():
+    game_seconds = float(os.environ.get("GAME_SECONDS", "6"))
+    dump_sizes = [int(s) for s in os.environ.get("GAME_DUMPS_MIB", "256 256").split()]
+    configurations = [("the game alone", None)]
+    if os.environ.get("BASELINE"):
+        configurations.append((f"beside {os.environ['BASELINE']}", os.environ["BASELINE"]))
+    configurations.append(("beside this build",
+                           os.path.join(build_dir, "crashreport_loopback")))
+
+    # The backlog is written once; each run scans hard links to it, which
+    # the run deletes as the sink accepts them.
+    backlog = []
+    for number, size in enumerate(dump_sizes):
+        path = os.path.join(tmp, f"backlog{number}.dmp")
+        write_random(path, size * MIB)
+        backlog.append(path)
+    dumps_dir = os.path.join(tmp, "dumps")
+    os.makedirs(dumps_dir)
+
+    def run(crashreport):
+        """The game's figures, the upload's seconds and whether every dump was
+        delivered, with crashreport started a second into the game."""
+        # A fresh work directory: its ledger would know the same dumps.
+        shutil.rmtree(os.path.join(tmp, "work"), ignore_errors=True)
+        dumps = [os.path.join(dumps_dir, f"crash{n}.dmp") for n in range(len(backlog))]
+        for source, dump in zip(backlog, dumps):
+            os.link(source, dump)
+        os.sync()
+        game = subprocess.Popen([os.path.join(build_dir, "stand_in_game"), str(game_seconds)],
+                                stdout=subprocess.PIPE, text=True)
+        if game.stdout.readline().strip() != "started":
+            sys.exit("benchmark: the stand-in game did not start")
+        seconds = None
+        if crashreport:
+            time.sleep(1)
+            seconds, _ = run_crashreport({"start_mode": 1, "dmp_dir_path": dumps_dir},
+                                         crashreport)
+        frames = json.loads(game.stdout.read().splitlines()[-1])
+        game.wait()
+        delivered = not any(os.path.exists(dump) for dump in dumps)
+        for dump in dumps:
+            if os.path.exists(dump):
+                os.remove(dump)
+        return frames, seconds, delivered
+
+    sink = serve_sink_in_the_background()
+    print(f"The stand-in game for {game_seconds:g} s, beside a scan of "
+          f"{' + '.join(str(s) for s in dump_sizes)} MiB of dumps started a second in; "
+          f"{runs} runs each, the medians of their figures.\n")
+    print("| configuration | frames over 16.7 ms, each run | median frames over 16.7 ms "
+          "| p99 frame ms, each run | median p99 frame ms | median frames dropped "
+          "| median upload s | every dump delivered |")
+    print("|---|---|---:|---|---:|---:|---:|---|", flush=True)
+    try:
+        # One run of each configuration after the other, so that what else
+        # the machine does weighs on all of them alike.
+        results = {name: [] for name, _ in configurations}
+        for number in range(runs):
+            for name, crashreport in configurations:
+                results[name].append(run(crashreport))
+                frames, seconds, _ = results[name][-1]
+                print(f"benchmark: {name}, run {number + 1}: {frames}, upload {seconds} s",
+                      file=sys.stderr, flush=True)
+        for name, crashreport in configurations:
+            frames = [frames for frames, _, _ in results[name]]
+            each_missed = ", ".join(f"{f['missed']}/{f['rendered']}" for f in frames)
+            missed = statistics.median(100 * f["missed"] / f["rendered"] for f in frames)
+            each_p99 = ", ".join(f"{f['p99_ms']:.1f}" for f in frames)
+            p99 = statistics.median(f["p99_ms"] for f in frames)
+            dropped = statistics.median(f["dropped"] for f in frames)
+            upload, delivered = "-", "-"
+            if crashreport:
+                upload = f"{statistics.median(s for _, s, _ in results[name]):.2f}"
+                count = sum(d for _, _, d in results[name])
+                delivered = "yes" if count == runs else f"in {count} of {runs} runs"
+            print(f"| {name} | {each_missed} | {missed:.1f}% | {each_p99} | {p99:.1f} "
+                  f"| {dropped:g} | {upload} | {delivered} |", flush=True)
+    finally:
+        sink.terminate()
+
+
+try:
+    if mode == "beside-game":
+        beside_game()
+    else:
+        large_dumps()
 finally:
-    if service.poll() is None:
+    if service is not None and service.poll() is None:
         stop_service()
     shutil.rmtree(tmp, ignore_errors=True)
 PY

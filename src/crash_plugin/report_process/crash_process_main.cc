@@ -7,6 +7,7 @@
 //   -3  start_mode is neither 1 nor 2
 
 #include "base/logging/logging.h"
+#include "base/utils/background_priority.h"
 #include "common/common_service.h"
 #include "crash_plugin/report_process/crash_report.h"
 #include "crash_plugin/report_process/launch_configuration.h"
@@ -31,6 +32,13 @@ constexpr char kProcessName[] = "crashreport";
 int main(int argc, char* argv[]) {
   // First of all, so that a process hanging anywhere later still ends.
   tlv::StartWatchdog(tlv::kWatchdogPeriod);
+  // The host starts the process beside the game, which must not stutter for
+  // it: before any dump is read, and before any thread but the watchdog's is
+  // started, since on Linux the priority passes only to threads started
+  // afterwards. The watchdog's thread keeps the host's priority there, so
+  // that it fires on time however busy the game keeps the machine.
+  const base::utils::BackgroundPriority priority =
+      base::utils::EnterBackgroundPriority();
 
   // Only the first argument counts; the host may pass more.
   if (argc < 2)
@@ -57,6 +65,8 @@ int main(int argc, char* argv[]) {
     return kExitNoArgumentOrInitFailed;
   }
   TLV_LOG(base::logging::kInfo, "Init success {} {}", argc, argv[1]);
+  TLV_LOG(priority.complete ? base::logging::kInfo : base::logging::kWarn,
+          "Background priority: {}", priority.description);
 
   // The host's privacy level, as the host gave it: unknown levels become 0.
   context.SetFtcSwitch(static_cast<uint32_t>(config.ftc_switch));

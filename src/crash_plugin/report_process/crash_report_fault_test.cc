@@ -197,10 +197,42 @@ TEST_F(CrashReportFaultTest, DumpThatTheServiceDidNotAcceptStays) {
   }
 }
 
+// Keeps every core busy at the test's own priority while it lives, as a
+// game that never pauses would.
+class BusyCores final {
+ public:
+  BusyCores() {
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency());
+         ++i) {
+      threads_.emplace_back([this] {
+        while (!stop_.load(std::memory_order_relaxed)) {
+        }
+      });
+    }
+  }
+  BusyCores(const BusyCores&) = delete;
+  BusyCores& operator=(const BusyCores&) = delete;
+  ~BusyCores() {
+    stop_ = true;
+    for (std::thread& thread : threads_)
+      thread.join();
+  }
+
+ private:
+  std::atomic<bool> stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
 // A service that takes every request and never answers, uploads and events
 // alike: each attempt costs the transport's 15 seconds, and the watchdog
-// ends the run at two minutes with exit code 0. The dumps stay, and the
-// next run removes what the ended one left and delivers them.
+// ends the run at two minutes with exit code 0, also while a game keeps
+// every core busy beside the process in the background. The game starts
+// once the process waits for the service (beside it from the start, the
+// process might never get that far, which is what the background is for),
+// ten seconds before the watchdog's deadline: what counts is the moment the
+// watchdog wakes, and spinning longer would take the cores from the tests
+// that run beside this one. The dumps stay, and the next run removes what
+// the ended one left and delivers them.
 TEST_F(CrashReportFaultTest, ServiceThatNeverAnswersIsEndedByTheWatchdog) {
   tools::ReceivingService::Options options;
   options.upload.initial = *tools::ParseAnswer("hang");
@@ -211,9 +243,23 @@ TEST_F(CrashReportFaultTest, ServiceThatNeverAnswersIsEndedByTheWatchdog) {
                                           AddFile("c.dmp", "MDMP c")};
   const HostFile log(AddFile("Player.log", test::Pattern(kCutSize + 1)));
 
-  Run(ScanMembers(kWithLogs));
+  const test::Command command = test::CrashReportCommand(
+      CRASHREPORT_EXE, {Argument(ScanMembers(kWithLogs))});
+  const auto start = std::chrono::steady_clock::now();
+  test::ChildProcess run(command.program, command.arguments);
+  WaitForUploads(1);
+  std::this_thread::sleep_until(start + std::chrono::seconds(110));
+  test::ProcessEnd end;
+  {
+    const BusyCores game;
+    end = run.Wait();
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
 
+  EXPECT_TRUE(end.exited && end.status == 0);
   EXPECT_FALSE(RanToTheEnd());
+  // Two minutes, and the moment the watchdog's thread may wait for a core.
+  EXPECT_LT(took, std::chrono::seconds(125));
   EXPECT_FALSE(service_->uploads().empty());
   for (const std::string& dump : dumps)
     EXPECT_TRUE(fs::exists(dump)) << dump;

@@ -11,7 +11,9 @@ inline constexpr std::chrono::minutes kWatchdogPeriod{2};
 // Starts a detached thread that ends the whole process with exit code 0 once
 // period has passed on the monotonic clock, so the host cannot tell a
 // timed-out run from a finished one. If the process ends first, the sleeping
-// thread ends with it.
+// thread ends with it. On Linux the thread keeps the priority of the thread
+// that starts it, whatever that thread sets later: started before the
+// process goes to the background, it fires on time beside a busy game.
 void StartWatchdog(std::chrono::steady_clock::duration period);
 
 }  // namespace tlv
