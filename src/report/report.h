@@ -55,6 +55,11 @@ class BaseReport {
   // fails before anything is sent.
   bool StartWithBlock(std::string* response, uint64_t retries);
 
+  // The outcome of the last attempt StartWithBlock made.
+  const base::net::HTTPAttemptOutcome& last_attempt() const {
+    return transport_->last_attempt();
+  }
+
  protected:
   BaseReport();
 

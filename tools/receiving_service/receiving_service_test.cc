@@ -350,6 +350,59 @@ TEST_F(ReceivingServiceTest, AnswersSwitchAfterTheirRequestCount) {
             answers);
 }
 
+// A resend of a report that was accepted is a repeat: answered as accepted
+// whatever the plan says, recorded as one and not stored a second time. A
+// report that was only refused before is no repeat.
+TEST_F(ReceivingServiceTest, RepeatOfAnAcceptedReportIsNotStoredAgain) {
+  AnswerPlan plan{*ParseAnswer("reject:7:later"), {}};
+  plan.switches.insert(*ParseAnswerSwitch("1:accept"));
+  plan.switches.insert(*ParseAnswerSwitch("2:status:503"));
+  std::vector<std::string> lines;
+  ReceivingService::Options options;
+  options.out_dir = out_dir();
+  options.upload = plan;
+  options.on_request = [&lines](const std::string& line) {
+    lines.push_back(line);
+  };
+  service_ = std::make_unique<ReceivingService>(std::move(options));
+  ASSERT_TRUE(service_->Start());
+  const std::string stored = out_dir() + "/" + kMsgId + ".dmp";
+
+  std::vector<std::string> bodies;
+  for (int i = 0; i < 3; ++i) {
+    httplib::Result result =
+        PostUpload(SignedBody(), SignedHeaders(kMd5, kSignature));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(200, result->status);
+    bodies.push_back(result->body);
+    if (i == 1)
+      std::filesystem::remove(stored);
+  }
+
+  EXPECT_EQ((std::vector<std::string>{R"({"code":7,"message":"later"})",
+                                      R"({"code":0,"message":"ok"})",
+                                      R"({"code":0,"message":"ok"})"}),
+            bodies);
+  const std::vector<ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(3u, uploads.size());
+  EXPECT_EQ((std::vector<bool>{false, false, true}),
+            (std::vector<bool>{uploads[0].repeat, uploads[1].repeat,
+                               uploads[2].repeat}));
+  EXPECT_EQ(stored, uploads[1].stored);
+  EXPECT_EQ("", uploads[2].stored);
+  EXPECT_EQ("accept", uploads[2].answer);
+  EXPECT_FALSE(std::filesystem::exists(stored));
+  const std::vector<std::string> records =
+      ReadLines(out_dir() + "/uploads.jsonl");
+  ASSERT_EQ(3u, records.size());
+  EXPECT_THAT(records[1], HasSubstr(R"("repeat":false)"));
+  EXPECT_THAT(records[2], HasSubstr(R"("repeat":true)"));
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_THAT(lines[2], HasSubstr(std::string("a repeat of msgId ") + kMsgId +
+                                  ", accepted before, not stored again; "
+                                  "answered accept"));
+}
+
 // A reset comes while the client is still sending a body far larger than
 // what the service has read; a hang ends without an answer when the
 // service stops.

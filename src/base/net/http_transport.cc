@@ -67,6 +67,7 @@ bool HTTPTransport::ExecuteSynchronously(std::string& response,
   // Counting up to retries inclusive, and stopping there, never wraps around,
   // even for the largest count.
   for (uint64_t attempt = 0;; ++attempt) {
+    last_attempt_ = HTTPAttemptOutcome();
     if (!body_) {
       // Every method sends a body, GET included; a missing one is a caller's
       // mistake that each attempt reports.

@@ -17,6 +17,14 @@ enum HTTPMethod : int32_t {
   kPut = 2,
 };
 
+// What the last attempt of a request learned of the service, for a caller
+// that weighs a failure.
+struct HTTPAttemptOutcome {
+  // The attempt failed because one of the time-outs ran out: the service
+  // made the caller wait, and would most likely do so again.
+  bool timed_out = false;
+};
+
 // A blocking HTTP/1.1 client for one request at a time. Configure it, then
 // call ExecuteSynchronously, which makes one or more attempts. Every attempt
 // opens a fresh connection, announces the body by its exact length, streams
@@ -64,8 +72,14 @@ class HTTPTransport {
   // fails before any attempt with "url is empty".
   bool ExecuteSynchronously(std::string& response, uint64_t retries);
 
+  // The last attempt's outcome; all defaults before the first.
+  const HTTPAttemptOutcome& last_attempt() const { return last_attempt_; }
+
  protected:
   HTTPTransport();
+
+  // Filled in by the attempt under way, which starts from the defaults.
+  HTTPAttemptOutcome& attempt_outcome() { return last_attempt_; }
 
   // One attempt, made only with url and body set: clears response and fills
   // it with the body on success, appends one error text on failure, and logs
@@ -90,6 +104,7 @@ class HTTPTransport {
   int64_t connect_timeout_ = kDefaultTimeoutSeconds;
   int64_t send_timeout_ = kDefaultTimeoutSeconds;
   int64_t receive_timeout_ = kDefaultTimeoutSeconds;
+  HTTPAttemptOutcome last_attempt_;
 };
 
 // For the platform backends: what is wrong with a body stream's read that

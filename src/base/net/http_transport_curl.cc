@@ -265,6 +265,8 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
   if (!reader.problem().empty()) {
     return fail(read_error());
   }
+  attempt_outcome().timed_out =
+      stall_watch.stalled() || code == CURLE_OPERATION_TIMEDOUT;
   if (stall_watch.stalled()) {
     return fail(ErrorText("curl_easy_perform", stall_watch.Text().c_str(),
                           CURLE_OPERATION_TIMEDOUT));

@@ -135,6 +135,13 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
         ERROR_ARITHMETIC_OVERFLOW));
   }
 
+  // From the request on, a call that fails once a time-out ran out says so
+  // in its error code.
+  const auto fail_exchange = [this, &fail](const char* step) {
+    attempt_outcome().timed_out = GetLastError() == ERROR_WINHTTP_TIMEOUT;
+    return fail(LastErrorText(step));
+  };
+
   // The first chunk is read before anything is sent, so a body that cannot
   // be read at all fails without a request on the wire.
   BodyReader reader(body, content_length);
@@ -151,7 +158,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0,
                           static_cast<DWORD>(content_length), 0)) {
-    return fail(LastErrorText("WinHttpSendRequest"));
+    return fail_exchange("WinHttpSendRequest");
   }
   uint64_t total_written = 0;
   std::string write_error;
@@ -167,6 +174,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     DWORD written = 0;
     if (!WinHttpWriteData(request.get(), chunk.data(),
                           static_cast<DWORD>(chunk.size()), &written)) {
+      attempt_outcome().timed_out = GetLastError() == ERROR_WINHTTP_TIMEOUT;
       write_error = LastErrorText("WinHttpWriteData");
       break;
     }
@@ -182,7 +190,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   }
 
   if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-    return fail(LastErrorText("WinHttpReceiveResponse"));
+    return fail_exchange("WinHttpReceiveResponse");
   }
   DWORD status = 0;
   DWORD status_size = sizeof(status);
@@ -207,7 +215,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   DWORD read = 0;
   do {
     if (!WinHttpReadData(request.get(), buffer, sizeof(buffer), &read)) {
-      return fail(LastErrorText("WinHttpReadData"));
+      return fail_exchange("WinHttpReadData");
     }
     received.append(buffer, read);
   } while (read > 0);

@@ -260,6 +260,48 @@ TEST_F(CrashReportDeliveryTest, ChangedDumpAtARecordedPathIsSentAgain) {
     ASSERT_EQ(uploads.size(), 2u);
     EXPECT_EQ(Received(uploads[0]), "MDMP 1");
     EXPECT_EQ(Received(uploads[1]), c.content);
+    // A new crash, which the service must not take for a copy.
+    EXPECT_NE(uploads[1].msg_id, uploads[0].msg_id);
+    EXPECT_FALSE(uploads[1].repeat);
+    service_->Stop();
+    fs::remove_all(dumps_dir());
+  }
+}
+
+// A run killed while the service holds its answer to an upload it has
+// accepted, as when the game exits or the player pulls the plug: the next
+// run sends the dump again under the same id, so the service keeps one
+// copy, and the dump is deleted. So in a scan and for the one dump the host
+// names.
+TEST_F(CrashReportDeliveryTest, ResendAfterAKilledRunCarriesTheFirstId) {
+  struct Case {
+    const char* name;
+    bool scan;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"a scan", true}, {"the one dump", false}}) {
+    SCOPED_TRACE(c.name);
+    // The first upload's answer is held until the service stops.
+    StartService("delay:600000", {"1:accept"});
+    const std::string dump = AddFile("crash.dmp", "MDMP once");
+    const std::string members = c.scan ? ScanMembers() : SingleMembers(dump);
+
+    ASSERT_NO_FATAL_FAILURE(RunUntilUpload(members, 1));
+    Run(members);
+
+    const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[1].msg_id, uploads[0].msg_id);
+    EXPECT_EQ(uploads[1].report_id, uploads[0].msg_id);
+    EXPECT_FALSE(uploads[0].repeat);
+    EXPECT_TRUE(uploads[1].repeat);
+    EXPECT_EQ(Received(uploads[0]), "MDMP once");
+    EXPECT_EQ(uploads[1].stored, "");
+    EXPECT_FALSE(fs::exists(dump));
+    EXPECT_TRUE(
+        Logged("INFO crash_report.cc: CrashReport sent again under "
+               "its first id " +
+               uploads[0].msg_id + ": " + test::PathShownByCrashReport(dump)));
     service_->Stop();
     fs::remove_all(dumps_dir());
   }
@@ -349,6 +391,34 @@ TEST_F(CrashReportDeliveryTest, TelemetryServiceThatHangsCostsOneEvent) {
             6);
 }
 
+// A log-collection service that refuses the first event at once, with a
+// 500 to both its attempts, and takes the rest: the run's later events
+// arrive.
+TEST_F(CrashReportDeliveryTest,
+       TelemetryServiceThatRefusesOneEventGetsTheRest) {
+  tools::ReceivingService::Options options;
+  options.telemetry.initial = *tools::ParseAnswer("status:500");
+  options.telemetry.switches.insert(*tools::ParseAnswerSwitch("2:accept"));
+  CrashReportJobFixture::StartService(std::move(options));
+  AddFile("a.dmp", "MDMP a");
+  AddFile("b.dmp", "MDMP b");
+
+  Run(ScanMembers());
+
+  EXPECT_EQ(service_->uploads().size(), 2u);
+  // The service records what it refuses too: the first event twice.
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[1], events[0]);
+  EXPECT_TRUE(events[2].starts_with("CrashReport: ROOT/")) << events[2];
+  EXPECT_NE(events[2], events[0]);
+  EXPECT_EQ(events[3], "CrashReportScan: 2 files 0");
+  EXPECT_FALSE(
+      Logged("WARN telemetry.cc: BlockReport: the log-collection "
+             "service failed; the rest of this run's events are "
+             "written to the log only"));
+}
+
 // Whatever lies under the ledger's name, the run delivers every dump: a
 // damaged ledger is set aside and started afresh, one that cannot even be
 // set aside is done without.
@@ -418,7 +488,8 @@ TEST_F(CrashReportDeliveryTest, DamagedLedgerCostsNoDump) {
 // the other, then a run that ends: no dump is lost. A kill that lands
 // after the service's acceptance and before the ledger's record of it
 // leaves the dump to be sent once more; that window is the only way to a
-// second upload, so there are at most as many as kills.
+// second upload, so there are at most as many as kills, and each carries
+// its first upload's id: the service keeps one copy of every dump.
 TEST_F(CrashReportDeliveryTest, KillsRightAfterAcceptanceLoseNoDump) {
   constexpr int kDumps = 40;
   constexpr int kKilledRuns = 12;
@@ -474,18 +545,34 @@ TEST_F(CrashReportDeliveryTest, KillsRightAfterAcceptanceLoseNoDump) {
     killer.join();
 
   const std::map<std::string, int> accepted = AcceptedDumps(hashes);
-  int duplicates = 0;
   for (const auto& [path, content] : dumps) {
     EXPECT_FALSE(fs::exists(path)) << path;
     const auto found = accepted.find(Sha256(content));
     ASSERT_NE(found, accepted.end()) << path;
-    duplicates += found->second - 1;
+    EXPECT_EQ(found->second, 1) << path;
+  }
+  // Every second upload against the first one of the same dump.
+  std::map<std::string, std::string> first_ids;  // dump SHA-256 -> msgId
+  int duplicates = 0;
+  int under_first_id = 0;
+  for (const tools::ReceivedUpload& upload : service_->uploads()) {
+    if (upload.verdict != "ok" || upload.answer != "accept")
+      continue;
+    const auto [first, added] =
+        first_ids.try_emplace(upload.dump_sha256, upload.msg_id);
+    if (added)
+      continue;
+    ++duplicates;
+    under_first_id += upload.msg_id == first->second && upload.repeat;
   }
   std::cout << duplicates << " of " << kKilledRuns
             << " kills right after an acceptance fell between the service's "
-               "acceptance and the ledger's record\n";
+               "acceptance and the ledger's record; "
+            << under_first_id
+            << " of the second uploads carried their first upload's id\n";
   RecordProperty("duplicates", std::to_string(duplicates));
   EXPECT_LE(duplicates, kKilledRuns);
+  EXPECT_EQ(under_first_id, duplicates);
 }
 
 }  // namespace
