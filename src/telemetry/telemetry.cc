@@ -12,6 +12,7 @@
 #include "environment/application_context.h"
 #include "report/endpoints.h"
 #include "report/report.h"
+#include "report/service_pauses.h"
 
 namespace tlv {
 namespace {
@@ -133,6 +134,10 @@ void Telemetry::BlockReport(std::string event,
   // would most likely do so again, while the dumps wait: the rest of the
   // run's events are only written to the log.
   if (service_failed_.load())
+    return;
+  // The service asked every player to wait: the event is only logged, by
+  // its raiser.
+  if (ServicePauses::Instance().PausedUntil(GetTelemetryUrl(reporter_->area())))
     return;
   const EventRecord record = BuildEventRecord(event, component, result, loc);
   std::string response;

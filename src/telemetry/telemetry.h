@@ -61,7 +61,8 @@ class Telemetry final {
   // exchange has failed by waiting out a time-out, later calls send nothing
   // and return at once: a service that hangs would otherwise cost every
   // event the transport's time-outs, twice, while the crash reports wait. A
-  // failure that comes at once stops nothing.
+  // failure that comes at once stops nothing. While the service asks every
+  // player to wait (ServicePauses), nothing is sent either.
   void BlockReport(std::string event,
                    std::string component,
                    std::string result,

@@ -225,6 +225,8 @@ void ReceivingService::Respond(const Answer& answer,
       break;
     case Answer::Kind::kStatus:
       response.status = answer.number;
+      if (!answer.retry_after.empty())
+        response.set_header("Retry-After", answer.retry_after);
       response.set_content(
           ObjectWriter().AddInt("status", answer.number).Text(),
           "application/json");

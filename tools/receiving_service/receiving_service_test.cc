@@ -294,6 +294,7 @@ TEST_F(ReceivingServiceTest, AnswersFollowThePlan) {
        R"({"code":7,"message":"busy \"now\""})"},
       {"reject:-1:full", false, 200, R"({"retcode":-1,"msg":"full"})"},
       {"status:503", true, 503, "503"},
+      {"status:429:120", false, 429, "429"},
       {"html", false, 200, "<html>"},
       {"delay:1", true, 200, R"({"code":0,"message":"ok"})"},
       {"body:{\"code\":0.0}", true, 200, R"({"code":0.0})"},
@@ -323,6 +324,9 @@ TEST_F(ReceivingServiceTest, AnswersFollowThePlan) {
       EXPECT_THAT(result->body, HasSubstr(c.body_part));
     }
     // Recorded whatever the answer.
+    if (answer->kind == Answer::Kind::kStatus) {
+      EXPECT_EQ(answer->retry_after, result->get_header_value("Retry-After"));
+    }
     EXPECT_EQ(c.upload ? 1u : 0u, service_->uploads().size());
     EXPECT_EQ(c.upload ? 0u : 1u, service_->telemetry_verdicts().size());
     service_.reset();
@@ -438,6 +442,8 @@ TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
       {"reject:-3:a:b", Answer::Kind::kReject, -3, "a:b"},
       {"reject:5:", Answer::Kind::kReject, 5, ""},
       {"status:404", Answer::Kind::kStatus, 404, ""},
+      {"status:503:Wed, 21 Oct 2037 07:28:00 GMT", Answer::Kind::kStatus, 503,
+       ""},
       {"delay:250", Answer::Kind::kDelay, 250, ""},
       {"drop", Answer::Kind::kDrop, 0, ""},
       {"body:{\"code\":1}", Answer::Kind::kBody, 0, R"({"code":1})"},
@@ -455,11 +461,14 @@ TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
     EXPECT_EQ(c.message, answer->message);
     EXPECT_EQ(c.text, answer->text);
   }
-  for (const char* text :
-       {"reject:5", "reject:x:m", "status:99", "status:600", "delay:-1",
-        "delay:1s", "reset:-1", "reset:", "Hang", "Accept", ""}) {
+  for (const char* text : {"reject:5", "reject:x:m", "status:99", "status:600",
+                           "status:503:", "delay:-1", "delay:1s", "reset:-1",
+                           "reset:", "Hang", "Accept", ""}) {
     EXPECT_FALSE(ParseAnswer(text)) << text;
   }
+  EXPECT_EQ(
+      "Wed, 21 Oct 2037 07:28:00 GMT",
+      ParseAnswer("status:503:Wed, 21 Oct 2037 07:28:00 GMT")->retry_after);
   EXPECT_EQ(2, ParseAnswerSwitch("2:drop")->first);
   EXPECT_FALSE(ParseAnswerSwitch("-1:drop"));
   EXPECT_FALSE(ParseAnswerSwitch("2:"));

@@ -200,8 +200,18 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
           WINHTTP_NO_HEADER_INDEX)) {
     return fail(LastErrorText("WinHttpQueryHeaders"));
   }
+  attempt_outcome().status = static_cast<int32_t>(status);
   // 204 and redirects fail too: the caller expects an answer in the body.
   if (status < 200 || status > 203) {
+    // A value too long for the buffer is no Retry-After of any use.
+    wchar_t retry_after[128];
+    DWORD retry_after_size = sizeof(retry_after);
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RETRY_AFTER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, retry_after,
+                            &retry_after_size, WINHTTP_NO_HEADER_INDEX)) {
+      attempt_outcome().retry_after = utils::WideToUtf8(
+          std::wstring_view(retry_after, retry_after_size / sizeof(wchar_t)));
+    }
     TLV_LOG(logging::kError, "HTTP status {}", status);
     response.append(utils::StringPrintf("HTTP status %lu",
                                         static_cast<unsigned long>(status)));

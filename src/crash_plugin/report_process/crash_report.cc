@@ -10,10 +10,13 @@
 #include "base/utils/file_util.h"
 #include "base/utils/held_file.h"
 #include "base/utils/string_util.h"
+#include "common/common_service.h"
 #include "crash_plugin/report_process/crash_event.h"
 #include "crash_plugin/report_process/crash_report_packing.h"
 #include "crash_plugin/report_process/delivery_ledger.h"
 #include "environment/application_context.h"
+#include "report/endpoints.h"
+#include "report/service_pauses.h"
 #include "timer/timer_service.h"
 
 namespace tlv {
@@ -213,6 +216,16 @@ void DeliverDump(const LaunchConfiguration& config,
     DeleteAcceptedDump(config, dump, *info);
     return;
   }
+  // The service asked every player to wait: the dump keeps its place for a
+  // later run, with no attempt counted against it.
+  if (ServicePauses::Instance().PausedUntil(GetDataUploadUrl(
+          ApplicationContext::Instance().GetCommonService()->GetArea()))) {
+    TLV_LOG(base::logging::kInfo,
+            "CrashReport kept for a later run, the data-upload service asked "
+            "to wait: {}",
+            config.dmp_path);
+    return;
+  }
   if (same_dump && !accepted_before &&
       record->failed_runs >= kRepeatedFailureRuns) {
     TLV_LOG(base::logging::kError,
@@ -334,11 +347,14 @@ void RunCrashReport(const LaunchConfiguration& config) {
 }
 
 void ScanReport(const LaunchConfiguration& config) {
+  // Open before the first event, which may go to a service that asked
+  // earlier runs to wait.
+  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  const ServicePauses::ScopedStore pauses(ledger);
   if (!PathFound(config.dmp_dir_path))
     return;
   const base::utils::Path dump_dir(config.dmp_dir_path);
 
-  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
   base::utils::DirectoryWalker walker(dump_dir, /*recursive=*/true,
                                       base::utils::DirectoryWalker::kFiles,
                                       kDumpPattern);
@@ -388,11 +404,13 @@ void ScanReport(const LaunchConfiguration& config) {
 
 void BlockReport(const LaunchConfiguration& config) {
   DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  const ServicePauses::ScopedStore pauses(ledger);
   ReportDump(config, base::utils::Path(config.dmp_path), ledger);
 }
 
 void BlockReportWithLog(const LaunchConfiguration& config) {
   DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  const ServicePauses::ScopedStore pauses(ledger);
   ReportDumpWithLogs(config, base::utils::Path(config.dmp_path), ledger);
 }
 

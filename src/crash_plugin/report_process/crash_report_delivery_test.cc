@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -94,6 +96,64 @@ class CrashReportDeliveryTest : public test::CrashReportJobFixture {
     ASSERT_NO_FATAL_FAILURE(WaitForUploads(uploads));
     run->Kill(SIGKILL);
     EXPECT_EQ(run->Wait().signal, SIGKILL);
+  }
+
+  // The lines of the process's log that start with prefix.
+  std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : ProcessLog()) {
+      if (line.starts_with(prefix))
+        lines.push_back(line);
+    }
+    return lines;
+  }
+
+  // The time that ends line, "...YYYY-MM-DDTHH:MM:SS.mmmZ", in seconds
+  // since 1970; -1 without one.
+  static int64_t TimeAtTheEnd(const std::string& line) {
+    int year, month, day, hour, minute, second, millisecond;
+    if (line.size() < 24 ||
+        std::sscanf(line.c_str() + line.size() - 24,
+                    "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &year, &month, &day, &hour,
+                    &minute, &second, &millisecond) != 7) {
+      return -1;
+    }
+    const std::chrono::sys_days days{std::chrono::year(year) /
+                                     static_cast<unsigned>(month) /
+                                     static_cast<unsigned>(day)};
+    return days.time_since_epoch().count() * 86400 + hour * 3600 + minute * 60 +
+           second;
+  }
+
+  static int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+
+  // An IMF-fixdate, as a service writes its Retry-After.
+  static std::string HttpDate(int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    char text[64];
+    std::strftime(text, sizeof(text), "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return text;
+  }
+
+  // Ten dumps in the dump directory.
+  std::vector<std::string> AddTenDumps() const {
+    std::vector<std::string> dumps;
+    for (int i = 0; i < 10; ++i) {
+      dumps.push_back(
+          AddFile((i % 2 ? "sub/d" : "d") + std::to_string(i) + ".dmp",
+                  "MDMP " + std::to_string(i)));
+    }
+    return dumps;
+  }
+
+  static std::string Url(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(LOOPBACK_PORT) + path;
   }
 
   bool MakeImmutable(const std::string& path) {
@@ -417,6 +477,139 @@ TEST_F(CrashReportDeliveryTest,
       Logged("WARN telemetry.cc: BlockReport: the log-collection "
              "service failed; the rest of this run's events are "
              "written to the log only"));
+}
+
+// A data-upload service that sheds load, answering every report with 429
+// or 503: the run sends one request and keeps every dump, each of the others
+// with a line of its own, and ends as it would; a second run at once sends
+// nothing to that service and says once until when it waits. The pause is
+// the answer's Retry-After, in seconds or as an HTTP date, 60 s without one
+// and an hour at the most.
+TEST_F(CrashReportDeliveryTest, BusyServiceIsHeardAcrossRuns) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    std::string retry_after;  // as logged
+    int64_t seconds;
+  };
+  const std::string in_two_minutes = HttpDate(NowSeconds() + 120);
+  const std::vector<Case> cases = {
+      {"503 with Retry-After: 120", "status:503:120", "120", 120},
+      {"429 with Retry-After: 120", "status:429:120", "120", 120},
+      {"an HTTP date two minutes ahead", "status:503:" + in_two_minutes,
+       in_two_minutes, 120},
+      {"no Retry-After", "status:503", "none", 60},
+      {"a Retry-After of years", "status:503:99999999", "99999999", 3600},
+  };
+  const std::string service = Url("/apm/dataUpload");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartService(c.answer);
+    const std::vector<std::string> dumps = AddTenDumps();
+    const std::string status = c.answer.substr(7, 3);
+
+    const int64_t start = NowSeconds();
+    Run(ScanMembers());
+    const int64_t end = NowSeconds();
+
+    EXPECT_EQ(service_->uploads().size(), 1u);
+    for (const std::string& dump : dumps)
+      EXPECT_TRUE(fs::exists(dump)) << dump;
+    EXPECT_TRUE(RanToTheEnd());
+    const std::vector<std::string> heeded = LinesStartingWith(
+        "WARN service_pauses.cc: ServicePauses " + service +
+        " answered HTTP status " + status + " (Retry-After: " + c.retry_after +
+        "); nothing more is sent to it for ");
+    ASSERT_EQ(heeded.size(), 1u);
+    const int64_t until = TimeAtTheEnd(heeded[0]);
+    EXPECT_GE(until, start + c.seconds - 2) << heeded[0];
+    EXPECT_LE(until, end + c.seconds) << heeded[0];
+    EXPECT_EQ(LinesStartingWith("INFO crash_report.cc: CrashReport kept for a "
+                                "later run, the data-upload service asked to "
+                                "wait: ")
+                  .size(),
+              dumps.size() - 1);
+    const std::vector<std::string> events = Events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string& event) {
+                              return event.starts_with("CrashReportFailed");
+                            }),
+              1);
+
+    Run(ScanMembers());
+
+    EXPECT_EQ(service_->uploads().size(), 1u);
+    for (const std::string& dump : dumps)
+      EXPECT_TRUE(fs::exists(dump)) << dump;
+    const std::vector<std::string> waiting =
+        LinesStartingWith("WARN service_pauses.cc: ServicePauses " + service +
+                          " asked to wait; nothing is sent to it before ");
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(TimeAtTheEnd(waiting[0]), until);
+    EXPECT_EQ(LinesStartingWith("INFO crash_report.cc: CrashReport kept for a "
+                                "later run, the data-upload service asked to "
+                                "wait: ")
+                  .size(),
+              dumps.size());
+    service_->Stop();
+    fs::remove_all(dumps_dir());
+    fs::remove_all(process_dir());
+  }
+}
+
+// Once a short pause is over, the next run sends every dump, each once; the
+// dumps that waited it out kept their turn, and only the one that was
+// refused goes last.
+TEST_F(CrashReportDeliveryTest, DumpsThatWaitedOutAPauseGoEachOnce) {
+  StartService("status:503:1", {"1:accept"});
+  const std::vector<std::string> dumps = AddTenDumps();
+
+  Run(ScanMembers());
+  ASSERT_EQ(service_->uploads().size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  Run(ScanMembers());
+
+  EXPECT_EQ(service_->uploads().size(), dumps.size() + 1);
+  std::map<std::string, std::string> hashes;
+  const std::map<std::string, int> accepted = AcceptedDumps(hashes);
+  EXPECT_EQ(accepted.size(), dumps.size());
+  for (const auto& [hash, count] : accepted)
+    EXPECT_EQ(count, 1) << hash;
+  for (const std::string& dump : dumps)
+    EXPECT_FALSE(fs::exists(dump)) << dump;
+  EXPECT_EQ(LinesStartingWith("INFO crash_report.cc: CrashReport not accepted "
+                              "in an earlier run, goes last: ")
+                .size(),
+            1u);
+}
+
+// The log-collection service alone sheds load: the run's events wait, in
+// this run and the next, and the dumps go.
+TEST_F(CrashReportDeliveryTest, BusyLogCollectionServicePausesOnlyTheEvents) {
+  tools::ReceivingService::Options options;
+  options.telemetry.initial = *tools::ParseAnswer("status:503:120");
+  CrashReportJobFixture::StartService(std::move(options));
+  const std::string service = Url("/common/h5log/log/batch");
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    const std::vector<std::string> dumps = {AddFile("a.dmp", "MDMP a"),
+                                            AddFile("b.dmp", "MDMP b")};
+
+    Run(ScanMembers());
+
+    EXPECT_EQ(service_->uploads().size(), 2u * (run + 1));
+    for (const std::string& dump : dumps)
+      EXPECT_FALSE(fs::exists(dump)) << dump;
+    EXPECT_EQ(service_->telemetry_verdicts().size(), 1u);
+    EXPECT_EQ(
+        LinesStartingWith(
+            run == 0 ? "WARN service_pauses.cc: ServicePauses " + service +
+                           " answered HTTP status 503 (Retry-After: 120)"
+                     : "WARN service_pauses.cc: ServicePauses " + service +
+                           " asked to wait; nothing is sent to it before ")
+            .size(),
+        1u);
+  }
 }
 
 // Whatever lies under the ledger's name, the run delivers every dump: a

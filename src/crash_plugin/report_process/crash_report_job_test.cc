@@ -405,7 +405,7 @@ TEST_F(CrashReportJobTest, LogsNamedLikeTheWorkDirectorysFilesArePacked) {
 // A pattern that is not a regular expression packs no log; the dump still
 // goes, in its archive, and is kept until the service accepts it.
 TEST_F(CrashReportJobTest, PatternThatIsNotARegularExpressionPacksNoLog) {
-  for (const char* answer : {"status:503", "accept"}) {
+  for (const char* answer : {"status:500", "accept"}) {
     SCOPED_TRACE(answer);
     StartService(answer);
     const std::string dump = AddFile("crash.dmp", "MDMP");

@@ -50,6 +50,11 @@ constexpr const char* kMigrations[] = {
     // The id that every report of the dump carries; empty until its next
     // attempt draws one.
     "ALTER TABLE dumps ADD COLUMN report_id BLOB NOT NULL DEFAULT '';",
+    // The services' pauses (ServicePauses): when each ends, in base::Time
+    // ticks of the system clock. One row per service, replaced by the next
+    // pause of the same service.
+    "CREATE TABLE pauses (service BLOB PRIMARY KEY NOT NULL, "
+    "end_time INTEGER NOT NULL);",
 };
 constexpr int64_t kSchemaVersion = 1 + std::size(kMigrations);
 
@@ -535,6 +540,30 @@ void DeliveryLedger::RecordAcceptance(const base::utils::Path& dump,
       .Bind(4, info.last_write.ticks())
       .Bind(5, content_hash)
       .Bind(6, report_id);
+  if (!upsert.Run())
+    SwitchOff_("INSERT");
+}
+
+std::optional<int64_t> DeliveryLedger::PauseEnd(const std::string& service) {
+  if (!db_)
+    return std::nullopt;
+  Statement select(db_, "SELECT end_time FROM pauses WHERE service = ?1");
+  select.Bind(1, service);
+  if (!select.NextRow()) {
+    if (select.failed())
+      SwitchOff_("SELECT");
+    return std::nullopt;
+  }
+  return select.Int(0);
+}
+
+void DeliveryLedger::RecordPause(const std::string& service, int64_t end) {
+  if (!db_)
+    return;
+  Statement upsert(db_,
+                   "INSERT INTO pauses VALUES (?1, ?2) ON CONFLICT (service) "
+                   "DO UPDATE SET end_time = excluded.end_time");
+  upsert.Bind(1, service).Bind(2, end);
   if (!upsert.Run())
     SwitchOff_("INSERT");
 }

@@ -10,6 +10,7 @@
 #include "base/utils/file_path.h"
 #include "base/utils/file_util.h"
 #include "base/utils/held_file.h"
+#include "report/service_pauses.h"
 
 struct sqlite3;
 
@@ -84,7 +85,9 @@ std::optional<std::string> ContentHashOfFile(const base::utils::Path& path);
 // Ledgers of earlier versions are brought up to this one in place, keeping
 // their records; a file of a version this program does not know is set
 // aside like any other file that is not a ledger.
-class DeliveryLedger final {
+//
+// It also keeps the services' pauses across runs (ServicePauses::Store).
+class DeliveryLedger final : public ServicePauses::Store {
  public:
   static constexpr char kFileName[] = "delivery.db";
   static constexpr char kSetAsideName[] = "delivery.db.bad";
@@ -98,7 +101,7 @@ class DeliveryLedger final {
                           int32_t capacity = kCapacity);
   DeliveryLedger(const DeliveryLedger&) = delete;
   DeliveryLedger& operator=(const DeliveryLedger&) = delete;
-  ~DeliveryLedger();
+  ~DeliveryLedger() override;
 
   // False once the ledger is off: every Record call then does nothing and
   // Find finds nothing.
@@ -131,6 +134,11 @@ class DeliveryLedger final {
                         const base::utils::FileInfo& info,
                         const std::string& content_hash,
                         const std::string& report_id);
+
+  // ServicePauses::Store: the end of service's last pause, in base::Time
+  // ticks, and a new one that replaces it.
+  std::optional<int64_t> PauseEnd(const std::string& service) override;
+  void RecordPause(const std::string& service, int64_t end) override;
 
   // Drops the records of dumps that are gone, then all but the capacity
   // most recently changed ones. The constructor calls it.

@@ -315,6 +315,11 @@ TEST_F(DeliveryLedgerTest, LedgerOfTheFirstVersionKeepsItsRecords) {
   DeliveryLedger ledger(dir_);
   EXPECT_EQ(ledger.Find(dump)->report_id, id);
   EXPECT_EQ(ledger.Find(dump)->state, State::kAccepted);
+  // And it keeps the services' pauses, one per service.
+  EXPECT_FALSE(ledger.PauseEnd("http://a.test/upload"));
+  ledger.RecordPause("http://a.test/upload", 7);
+  ledger.RecordPause("http://a.test/upload", 42);
+  EXPECT_EQ(DeliveryLedger(dir_).PauseEnd("http://a.test/upload"), 42);
   EXPECT_FALSE(fs::exists(SetAsideFile()));
   EXPECT_EQ(log_.Take().find("not a usable ledger"), std::string::npos);
 }
