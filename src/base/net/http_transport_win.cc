@@ -31,6 +31,14 @@ int TimeoutMilliseconds(int64_t seconds) {
       std::clamp<int64_t>(seconds, INT_MIN / 1000, INT_MAX / 1000) * 1000);
 }
 
+// Whether the thread's last error says that a time-out ran out: WinHTTP's
+// own code, or the socket's, which Wine passes on where Windows gives
+// WinHTTP's.
+bool LastErrorIsTimeout() {
+  const DWORD error = GetLastError();
+  return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT;
+}
+
 // Drives WinHTTP synchronously, with a session, a connection and a request
 // of its own for every attempt.
 class HTTPTransportWin final : public HTTPTransport {
@@ -138,7 +146,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   // From the request on, a call that fails once a time-out ran out says so
   // in its error code.
   const auto fail_exchange = [this, &fail](const char* step) {
-    attempt_outcome().timed_out = GetLastError() == ERROR_WINHTTP_TIMEOUT;
+    attempt_outcome().timed_out = LastErrorIsTimeout();
     return fail(LastErrorText(step));
   };
 
@@ -174,7 +182,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     DWORD written = 0;
     if (!WinHttpWriteData(request.get(), chunk.data(),
                           static_cast<DWORD>(chunk.size()), &written)) {
-      attempt_outcome().timed_out = GetLastError() == ERROR_WINHTTP_TIMEOUT;
+      attempt_outcome().timed_out = LastErrorIsTimeout();
       write_error = LastErrorText("WinHttpWriteData");
       break;
     }

@@ -23,7 +23,9 @@ namespace tlv {
 // Every report claims its dump first (DumpClaim), so that runs at the same
 // time never send one dump twice, and records its attempt and its outcome
 // in the delivery ledger (DeliveryLedger), the acceptance before the
-// deletion.
+// deletion; every report of one dump carries the id its first attempt drew.
+// While the data-upload service asks every player to wait (ServicePauses,
+// kept in the ledger across runs), a dump is not sent and keeps its turn.
 
 // First removes the archives and claims that killed runs left in the work
 // directory, but none that a live run holds; then start_mode 1 runs

@@ -358,10 +358,13 @@ TEST_F(CrashReportDeliveryTest, ResendAfterAKilledRunCarriesTheFirstId) {
     EXPECT_EQ(Received(uploads[0]), "MDMP once");
     EXPECT_EQ(uploads[1].stored, "");
     EXPECT_FALSE(fs::exists(dump));
-    EXPECT_TRUE(
-        Logged("INFO crash_report.cc: CrashReport sent again under "
-               "its first id " +
-               uploads[0].msg_id + ": " + test::PathShownByCrashReport(dump)));
+    // The dump as the host named it, or as the scan found it.
+    const std::vector<std::string> log = JobLog();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "INFO crash_report.cc: CrashReport sent again under "
+                        "its first id " +
+                            uploads[0].msg_id + ": ROOT/crash.dmp"),
+              log.end());
     service_->Stop();
     fs::remove_all(dumps_dir());
   }

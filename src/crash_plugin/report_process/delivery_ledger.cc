@@ -196,6 +196,13 @@ bool Migrate(sqlite3* db, std::string& why) {
     }
     version = again.Int(0);
   }
+  // Brought up to date meanwhile, or beyond by a later program's run.
+  if (version >= kSchemaVersion) {
+    Exec(db, "COMMIT", why);
+    if (version > kSchemaVersion)
+      why = "version " + std::to_string(version);
+    return version == kSchemaVersion;
+  }
   bool ok = true;
   for (int64_t step = version - 1; ok && step < kSchemaVersion - 1; ++step)
     ok = Exec(db, kMigrations[step], why);
