@@ -77,11 +77,15 @@ void BaseReporter::InitDB_() {
 }
 
 bool BaseReporter::BlockReport(const EventRecord& record,
-                               std::string* response) {
+                               std::string* response,
+                               base::net::HTTPAttemptOutcome* last_attempt) {
   const std::string batch = "[" + record.json + "]";
   TLV_LOG(base::logging::kInfo, "block report {}", batch);
   const std::unique_ptr<BaseReport> report = CreateReport(batch);
-  return report->StartWithBlock(response, /*retries=*/1);
+  const bool ok = report->StartWithBlock(response, /*retries=*/1);
+  if (last_attempt)
+    *last_attempt = report->last_attempt();
+  return ok;
 }
 
 void BaseReporter::Report(EventRecord record) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/net/http_transport.h"
 #include "base/thread/task_token.h"
 
 namespace base {
@@ -70,8 +71,11 @@ class BaseReporter {
 
   // Sends "[" + record.json + "]" at once with one retry and returns whether
   // the transport succeeded; response receives the answer or the error
-  // texts. Neither the queues nor the store are touched.
-  bool BlockReport(const EventRecord& record, std::string* response);
+  // texts, and last_attempt, when given, the last attempt's outcome. Neither
+  // the queues nor the store are touched.
+  bool BlockReport(const EventRecord& record,
+                   std::string* response,
+                   base::net::HTTPAttemptOutcome* last_attempt = nullptr);
 
   // Queues record on the main task runner and returns at once. Dropped
   // before Init, and when the reporter is gone by the time the task runs.

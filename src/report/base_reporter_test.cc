@@ -202,7 +202,7 @@ TEST(BaseReporterTest, BlockReportSendsABatchOfOneWithOneRetry) {
   };
   const std::vector<Case> cases = {
       {200, true, 1, R"({"retcode":1})"},
-      {503, false, 2, "HTTP status 503HTTP status 503"},
+      {500, false, 2, "HTTP status 500HTTP status 500"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);

@@ -12,6 +12,7 @@
 #include "base/net/http_body.h"
 #include "base/thread/buffer_pipe.h"
 #include "environment/application_context.h"
+#include "report/service_pauses.h"
 #include "timer/timer_service.h"
 
 namespace tlv {
@@ -194,6 +195,7 @@ BaseReport::BaseReport() : transport_(base::net::HTTPTransport::Create()) {
 BaseReport::~BaseReport() = default;
 
 void BaseReport::SetUrl(const std::string& url) {
+  url_ = url;
   transport_->SetUrl(url);
 }
 
@@ -231,7 +233,9 @@ bool BaseReport::StartWithBlock(std::string* response, uint64_t retries) {
   }
   started_ = true;
   PrepareBody();
-  return transport_->ExecuteSynchronously(*response, retries);
+  const bool ok = transport_->ExecuteSynchronously(*response, retries);
+  ServicePauses::Instance().Heed(url_, transport_->last_attempt());
+  return ok;
 }
 
 void SimpleReport::SetBody(std::string body) {

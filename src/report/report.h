@@ -52,8 +52,15 @@ class BaseReport {
   // whether the transport succeeded; response receives the response body,
   // or the error texts. A report sends at most once: a second call fails
   // with "report has been started" appended to response. A null response
-  // fails before anything is sent.
+  // fails before anything is sent. A service that answers that it is busy
+  // is given its pause (ServicePauses::Heed); whether to send at all is the
+  // caller's to ask first.
   bool StartWithBlock(std::string* response, uint64_t retries);
+
+  // The outcome of the last attempt StartWithBlock made.
+  const base::net::HTTPAttemptOutcome& last_attempt() const {
+    return transport_->last_attempt();
+  }
 
  protected:
   BaseReport();
@@ -62,6 +69,7 @@ class BaseReport {
 
  private:
   const std::unique_ptr<base::net::HTTPTransport> transport_;
+  std::string url_;
   bool started_ = false;
 };
 

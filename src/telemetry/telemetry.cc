@@ -12,6 +12,7 @@
 #include "environment/application_context.h"
 #include "report/endpoints.h"
 #include "report/report.h"
+#include "report/service_pauses.h"
 
 namespace tlv {
 namespace {
@@ -129,16 +130,23 @@ void Telemetry::BlockReport(std::string event,
                             std::string component,
                             std::string result,
                             std::string loc) {
-  // A log-collection service that has just failed would most likely fail
-  // again, each time after the transport's full time-outs, while the dumps
-  // wait: the rest of the run's events are only written to the log.
+  // A log-collection service that has made an event wait out a time-out
+  // would most likely do so again, while the dumps wait: the rest of the
+  // run's events are only written to the log.
   if (service_failed_.load())
+    return;
+  // The service asked every player to wait: the event is only logged, by
+  // its raiser.
+  if (ServicePauses::Instance().PausedUntil(GetTelemetryUrl(reporter_->area())))
     return;
   const EventRecord record = BuildEventRecord(event, component, result, loc);
   std::string response;
-  const bool ok = reporter_->BlockReport(record, &response);
+  base::net::HTTPAttemptOutcome last_attempt;
+  const bool ok = reporter_->BlockReport(record, &response, &last_attempt);
   TLV_LOG(base::logging::kInfo, "BlockReport result: {} {}", ok, response);
-  if (!ok && !service_failed_.exchange(true)) {
+  // A failure that came at once (a refused connection, an error status)
+  // cost the run nothing, and the next event may well get through.
+  if (!ok && last_attempt.timed_out && !service_failed_.exchange(true)) {
     TLV_LOG(base::logging::kWarn,
             "BlockReport: the log-collection service failed; the rest of "
             "this run's events are written to the log only");

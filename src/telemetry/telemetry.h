@@ -58,9 +58,11 @@ class Telemetry final {
   // Sends the event at once and logs "BlockReport result: <success>
   // <answer or error texts>". Blocks for the whole exchange; the answer is
   // not judged, and an event that could not be sent is not kept. Once one
-  // exchange has failed, later calls send nothing and return at once: a
-  // service that hangs would otherwise cost every event the transport's
-  // time-outs, twice, while the crash reports wait.
+  // exchange has failed by waiting out a time-out, later calls send nothing
+  // and return at once: a service that hangs would otherwise cost every
+  // event the transport's time-outs, twice, while the crash reports wait. A
+  // failure that comes at once stops nothing. While the service asks every
+  // player to wait (ServicePauses), nothing is sent either.
   void BlockReport(std::string event,
                    std::string component,
                    std::string result,
@@ -82,7 +84,7 @@ class Telemetry final {
 
  private:
   const int32_t area_;
-  // Set by a failed BlockReport, cleared by SetArea.
+  // Set by a BlockReport that failed by a time-out, cleared by SetArea.
   std::atomic<bool> service_failed_{false};
   // Made by the constructor and never replaced, so reading it needs no lock.
   const std::unique_ptr<TelemetryReporter> reporter_;

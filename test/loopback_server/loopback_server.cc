@@ -20,6 +20,7 @@
 // path chooses the answer:
 //
 //   status/<N>   status N, body "reply"
+//   status/<N>/retry-after/<S>   the same with the header "Retry-After: S"
 //   fail-once    500 "busy" to the scope's first request, then 200 "accepted"
 //   anything     200 "ok"
 //
@@ -195,17 +196,22 @@ class Server {
 
     int status = 200;
     std::string body = "ok";
-    static const std::regex kStatus("status/([0-9]{3})");
+    std::string headers;
+    static const std::regex kStatus(
+        "status/([0-9]{3})(/retry-after/([0-9]+))?");
     if (std::regex_match(route, match, kStatus)) {
       status = std::stoi(match[1]);
       body = "reply";
+      if (match[3].matched)
+        headers = "Retry-After: " + match[3].str() + "\r\n";
     } else if (route == "fail-once") {
       status = number == 0 ? 500 : 200;
       body = number == 0 ? "busy" : "accepted";
     }
     return "HTTP/1.1 " + std::to_string(status) +
            " Status\r\nContent-Type: text/plain\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+           std::to_string(body.size()) + "\r\nConnection: close\r\n" + headers +
+           "\r\n" + body;
   }
 
   const fs::path dir_;

@@ -41,11 +41,18 @@ std::optional<Answer> ParseAnswer(std::string_view text) {
     answer.number = *code;
     answer.message = std::string(rest.substr(colon + 1));
   } else if (text.starts_with("status:")) {
-    std::optional<int> status = ParseInt(text.substr(7));
+    std::string_view rest = text.substr(7);
+    size_t colon = rest.find(':');
+    std::optional<int> status = ParseInt(rest.substr(0, colon));
     if (!status || *status < 100 || *status > 599)
       return std::nullopt;
     answer.kind = Answer::Kind::kStatus;
     answer.number = *status;
+    if (colon != std::string_view::npos) {
+      answer.retry_after = std::string(rest.substr(colon + 1));
+      if (answer.retry_after.empty())
+        return std::nullopt;
+    }
   } else if (text.starts_with("delay:")) {
     std::optional<int> milliseconds = ParseInt(text.substr(6));
     if (!milliseconds || *milliseconds < 0)

@@ -19,7 +19,8 @@ struct Answer {
   enum class Kind {
     kAccept,  // 200 with the service's "accepted" object
     kReject,  // 200 with a non-zero code and a message
-    kStatus,  // the HTTP status `number` with a small JSON body
+    kStatus,  // the HTTP status `number` with a small JSON body, and
+              // `retry_after`, when not empty, as its Retry-After header
     kHtml,    // 200 with an HTML error page, as a misconfigured proxy sends
     kDelay,   // waits `number` milliseconds, then accepts
     kDrop,    // closes the connection in the middle of the answer
@@ -33,12 +34,14 @@ struct Answer {
   // Reject code, HTTP status, delay in milliseconds or body bytes.
   int number = 0;
   std::string message;          // reject message, or the body
+  std::string retry_after;      // a status answer's Retry-After value
   std::string text = "accept";  // as written on the command line
 };
 
-// Reads "accept", "reject:CODE:MESSAGE", "status:N", "html", "delay:MS",
-// "drop", "body:TEXT", "close", "reset:BYTES" or "hang"; nothing for any
-// other text.
+// Reads "accept", "reject:CODE:MESSAGE", "status:N", "status:N:RETRY_AFTER"
+// (the header's value as sent: seconds, or an HTTP date, which holds colons
+// of its own), "html", "delay:MS", "drop", "body:TEXT", "close",
+// "reset:BYTES" or "hang"; nothing for any other text.
 std::optional<Answer> ParseAnswer(std::string_view text);
 
 // The answers of one endpoint: `initial` until a switch applies. A switch

@@ -30,8 +30,8 @@ constexpr char kUsage[] =
     "                   how the endpoint answers (default accept)\n"
     "  --upload-after N:ANSWER, --telemetry-after N:ANSWER\n"
     "                   from the endpoint's request N+1 on, answer ANSWER\n"
-    "ANSWER: accept | reject:CODE:MESSAGE | status:N | html | delay:MS |\n"
-    "        drop | body:TEXT | close | reset:BYTES | hang\n";
+    "ANSWER: accept | reject:CODE:MESSAGE | status:N[:RETRY_AFTER] | html |\n"
+    "        delay:MS | drop | body:TEXT | close | reset:BYTES | hang\n";
 
 std::optional<tools::ReceivingService::Options> ParseCommandLine(int argc,
                                                                  char** argv) {

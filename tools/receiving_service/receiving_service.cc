@@ -194,23 +194,32 @@ void ReceivingService::Serve(Endpoint endpoint,
            body.size() < static_cast<size_t>(answer.number);
   });
   if (upload)
-    HandleUpload(request, body, number, answer);
+    answer = HandleUpload(request, body, number, answer);
   else
     HandleTelemetry(request, body, number, answer);
   Respond(answer, request, upload, response);
 }
 
-void ReceivingService::HandleUpload(const httplib::Request& request,
-                                    const std::string& body,
-                                    int number,
-                                    const Answer& answer) {
+Answer ReceivingService::HandleUpload(const httplib::Request& request,
+                                      const std::string& body,
+                                      int number,
+                                      const Answer& answer) {
   UploadCheck check = CheckUpload(request, body);
-  check.upload.number = number;
-  check.upload.answer = answer.text;
+  ReceivedUpload& upload = check.upload;
+  upload.number = number;
 
   std::lock_guard lock(mutex_);
+  const bool known = upload.verdict == "ok" && !upload.msg_id.empty();
+  upload.repeat = known && accepted_ids_.contains(upload.msg_id);
+  const Answer given = upload.repeat ? Answer() : answer;
+  upload.answer = given.text;
+  if (known && (given.kind == Answer::Kind::kAccept ||
+                given.kind == Answer::Kind::kDelay)) {
+    accepted_ids_.insert(upload.msg_id);
+  }
   Report(RecordUpload(options_.out_dir, &check));
-  uploads_.push_back(std::move(check.upload));
+  uploads_.push_back(std::move(upload));
+  return given;
 }
 
 void ReceivingService::HandleTelemetry(const httplib::Request& request,
@@ -263,6 +272,8 @@ void ReceivingService::Respond(const Answer& answer,
       break;
     case Answer::Kind::kStatus:
       response.status = answer.number;
+      if (!answer.retry_after.empty())
+        response.set_header("Retry-After", answer.retry_after);
       response.set_content(
           ObjectWriter().AddInt("status", answer.number).Text(),
           "application/json");

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,7 +31,10 @@ namespace tools {
 // The data-upload and log-collection services on 127.0.0.1, over HTTP or
 // HTTPS, for tests, the demo and integrators. It judges each request with its
 // own code (OpenSSL, yyjson), records it in memory and in the output directory,
-// and answers as its plans say, whatever the verdict:
+// and answers as its plans say, whatever the verdict. Like a collector that
+// counts each crash once, it keeps one copy of a report: an upload whose msgId
+// it has accepted before (answered accept or delay) is a repeat, answered as
+// accepted whatever the plan says, recorded as a repeat and not stored again.
 //   <out>/uploads.jsonl      one line per upload request
 //   <out>/<msgId>.json/.dmp  the event text and the decoded dump
 //   <out>/telemetry.jsonl    one line per event, or {"verdict":...} for a
@@ -83,11 +87,12 @@ class ReceivingService {
              const httplib::Request& request,
              const httplib::ContentReader& content,
              httplib::Response& response);
-  // Judge and record request number `number`, which gets `answer`.
-  void HandleUpload(const httplib::Request& request,
-                    const std::string& body,
-                    int number,
-                    const Answer& answer);
+  // Judge and record request number `number`, which the plan answers with
+  // `answer`; returns the answer it gets, an acceptance for a repeat.
+  Answer HandleUpload(const httplib::Request& request,
+                      const std::string& body,
+                      int number,
+                      const Answer& answer);
   void HandleTelemetry(const httplib::Request& request,
                        const std::string& body,
                        int number,
@@ -114,6 +119,8 @@ class ReceivingService {
   int upload_count_ = 0;
   int telemetry_count_ = 0;
   std::vector<ReceivedUpload> uploads_;
+  // The msgIds of the uploads that were accepted.
+  std::set<std::string> accepted_ids_;
   std::vector<std::string> telemetry_events_;
   std::vector<std::string> telemetry_verdicts_;
 };

@@ -294,6 +294,7 @@ TEST_F(ReceivingServiceTest, AnswersFollowThePlan) {
        R"({"code":7,"message":"busy \"now\""})"},
       {"reject:-1:full", false, 200, R"({"retcode":-1,"msg":"full"})"},
       {"status:503", true, 503, "503"},
+      {"status:429:120", false, 429, "429"},
       {"html", false, 200, "<html>"},
       {"delay:1", true, 200, R"({"code":0,"message":"ok"})"},
       {"body:{\"code\":0.0}", true, 200, R"({"code":0.0})"},
@@ -323,6 +324,9 @@ TEST_F(ReceivingServiceTest, AnswersFollowThePlan) {
       EXPECT_THAT(result->body, HasSubstr(c.body_part));
     }
     // Recorded whatever the answer.
+    if (answer->kind == Answer::Kind::kStatus) {
+      EXPECT_EQ(answer->retry_after, result->get_header_value("Retry-After"));
+    }
     EXPECT_EQ(c.upload ? 1u : 0u, service_->uploads().size());
     EXPECT_EQ(c.upload ? 0u : 1u, service_->telemetry_verdicts().size());
     service_.reset();
@@ -348,6 +352,59 @@ TEST_F(ReceivingServiceTest, AnswersSwitchAfterTheirRequestCount) {
   EXPECT_EQ((std::vector<std::string>{"accept", "status:500", "status:500",
                                       "reject:1:late"}),
             answers);
+}
+
+// A resend of a report that was accepted is a repeat: answered as accepted
+// whatever the plan says, recorded as one and not stored a second time. A
+// report that was only refused before is no repeat.
+TEST_F(ReceivingServiceTest, RepeatOfAnAcceptedReportIsNotStoredAgain) {
+  AnswerPlan plan{*ParseAnswer("reject:7:later"), {}};
+  plan.switches.insert(*ParseAnswerSwitch("1:accept"));
+  plan.switches.insert(*ParseAnswerSwitch("2:status:503"));
+  std::vector<std::string> lines;
+  ReceivingService::Options options;
+  options.out_dir = out_dir();
+  options.upload = plan;
+  options.on_request = [&lines](const std::string& line) {
+    lines.push_back(line);
+  };
+  service_ = std::make_unique<ReceivingService>(std::move(options));
+  ASSERT_TRUE(service_->Start());
+  const std::string stored = out_dir() + "/" + kMsgId + ".dmp";
+
+  std::vector<std::string> bodies;
+  for (int i = 0; i < 3; ++i) {
+    httplib::Result result =
+        PostUpload(SignedBody(), SignedHeaders(kMd5, kSignature));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(200, result->status);
+    bodies.push_back(result->body);
+    if (i == 1)
+      std::filesystem::remove(stored);
+  }
+
+  EXPECT_EQ((std::vector<std::string>{R"({"code":7,"message":"later"})",
+                                      R"({"code":0,"message":"ok"})",
+                                      R"({"code":0,"message":"ok"})"}),
+            bodies);
+  const std::vector<ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(3u, uploads.size());
+  EXPECT_EQ((std::vector<bool>{false, false, true}),
+            (std::vector<bool>{uploads[0].repeat, uploads[1].repeat,
+                               uploads[2].repeat}));
+  EXPECT_EQ(stored, uploads[1].stored);
+  EXPECT_EQ("", uploads[2].stored);
+  EXPECT_EQ("accept", uploads[2].answer);
+  EXPECT_FALSE(std::filesystem::exists(stored));
+  const std::vector<std::string> records =
+      ReadLines(out_dir() + "/uploads.jsonl");
+  ASSERT_EQ(3u, records.size());
+  EXPECT_THAT(records[1], HasSubstr(R"("repeat":false)"));
+  EXPECT_THAT(records[2], HasSubstr(R"("repeat":true)"));
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_THAT(lines[2], HasSubstr(std::string("a repeat of msgId ") + kMsgId +
+                                  ", accepted before, not stored again; "
+                                  "answered accept"));
 }
 
 // A reset comes while the client is still sending a body far larger than
@@ -385,6 +442,8 @@ TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
       {"reject:-3:a:b", Answer::Kind::kReject, -3, "a:b"},
       {"reject:5:", Answer::Kind::kReject, 5, ""},
       {"status:404", Answer::Kind::kStatus, 404, ""},
+      {"status:503:Wed, 21 Oct 2037 07:28:00 GMT", Answer::Kind::kStatus, 503,
+       ""},
       {"delay:250", Answer::Kind::kDelay, 250, ""},
       {"drop", Answer::Kind::kDrop, 0, ""},
       {"body:{\"code\":1}", Answer::Kind::kBody, 0, R"({"code":1})"},
@@ -402,11 +461,14 @@ TEST(AnswerTest, ParsesOnlyWellFormedAnswers) {
     EXPECT_EQ(c.message, answer->message);
     EXPECT_EQ(c.text, answer->text);
   }
-  for (const char* text :
-       {"reject:5", "reject:x:m", "status:99", "status:600", "delay:-1",
-        "delay:1s", "reset:-1", "reset:", "Hang", "Accept", ""}) {
+  for (const char* text : {"reject:5", "reject:x:m", "status:99", "status:600",
+                           "status:503:", "delay:-1", "delay:1s", "reset:-1",
+                           "reset:", "Hang", "Accept", ""}) {
     EXPECT_FALSE(ParseAnswer(text)) << text;
   }
+  EXPECT_EQ(
+      "Wed, 21 Oct 2037 07:28:00 GMT",
+      ParseAnswer("status:503:Wed, 21 Oct 2037 07:28:00 GMT")->retry_after);
   EXPECT_EQ(2, ParseAnswerSwitch("2:drop")->first);
   EXPECT_FALSE(ParseAnswerSwitch("-1:drop"));
   EXPECT_FALSE(ParseAnswerSwitch("2:"));

@@ -51,6 +51,7 @@ std::string UploadRecordLine(const ReceivedUpload& upload) {
       .AddInt("dumpSize", static_cast<int64_t>(upload.dump_size))
       .AddString("dumpSha256", upload.dump_sha256)
       .AddString("stored", upload.stored)
+      .AddBool("repeat", upload.repeat)
       .AddString("answer", upload.answer)
       .Text();
 }
@@ -60,7 +61,8 @@ std::string UploadRecordLine(const ReceivedUpload& upload) {
 std::string RecordUpload(const std::string& out_dir, UploadCheck* check) {
   ReceivedUpload& upload = check->upload;
   const std::optional<std::string>& dump = check->dump;
-  if (check->has_event) {
+  // The service has this report already; a copy would count it twice.
+  if (check->has_event && !upload.repeat) {
     std::filesystem::path base =
         std::filesystem::path(out_dir) /
         (IsPlainFileName(upload.msg_id)
@@ -90,6 +92,12 @@ std::string RecordUpload(const std::string& out_dir, UploadCheck* check) {
     line += fmt::format("dump {} bytes sha256={} ", upload.dump_size,
                         upload.dump_sha256);
     line += upload.stored.empty() ? "not stored" : "stored at " + upload.stored;
+  }
+  if (upload.repeat) {
+    line += fmt::format(
+        "; a repeat of msgId {}, accepted before, not stored "
+        "again",
+        upload.msg_id);
   }
   return line + "; answered " + upload.answer;
 }

@@ -15,8 +15,9 @@ namespace tools {
 
 // Stores the event's text and the dump as <out_dir>/<name>.json and .dmp,
 // where name is the msgId when it is plain and upload-<number> otherwise,
-// and sets check->upload.stored; then appends the upload's line to
-// <out_dir>/uploads.jsonl. Returns the upload's log line.
+// and sets check->upload.stored, unless the upload is a repeat; then
+// appends the upload's line to <out_dir>/uploads.jsonl. Returns the
+// upload's log line, which names a repeat as one.
 std::string RecordUpload(const std::string& out_dir, UploadCheck* check);
 
 // Appends the events, or the failed verdict, to <out_dir>/telemetry.jsonl.

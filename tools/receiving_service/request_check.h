@@ -37,8 +37,11 @@ struct ReceivedUpload {
   uint64_t dump_size = 0;   // decoded bytes; 0 without a "dump" member
   std::string dump_sha256;  // lowercase hex; empty without a "dump" member
   std::string stored;       // path of the stored dump, or empty
-  std::string answer;       // Answer::text of what was answered
-  std::string body;         // the request body as received
+  // The msgId of a report the service had accepted already: answered as
+  // accepted and not stored again.
+  bool repeat = false;
+  std::string answer;  // Answer::text of what was answered
+  std::string body;    // the request body as received
 };
 
 // What the check of an upload found.

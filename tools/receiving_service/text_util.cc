@@ -53,6 +53,11 @@ ObjectWriter& ObjectWriter::AddInt(const char* key, int64_t value) {
   return *this;
 }
 
+ObjectWriter& ObjectWriter::AddBool(const char* key, bool value) {
+  yyjson_mut_obj_add_bool(doc_.get(), root_, key, value);
+  return *this;
+}
+
 std::string ObjectWriter::Text() const {
   size_t length = 0;
   char* text = yyjson_mut_write(doc_.get(), 0, &length);

@@ -29,6 +29,7 @@ class ObjectWriter final {
 
   ObjectWriter& AddString(const char* key, std::string_view value);
   ObjectWriter& AddInt(const char* key, int64_t value);
+  ObjectWriter& AddBool(const char* key, bool value);
 
   std::string Text() const;
 

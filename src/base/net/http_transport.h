@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/net/http_body.h"
 
@@ -16,6 +18,37 @@ enum HTTPMethod : int32_t {
   kPost = 1,
   kPut = 2,
 };
+
+// What the last attempt of a request learned of the service, for a caller
+// that weighs a failure.
+struct HTTPAttemptOutcome {
+  // The answer's HTTP status; 0 when no answer came.
+  int32_t status = 0;
+  // The answer's Retry-After header as it came, when it had one.
+  std::optional<std::string> retry_after;
+  // The attempt failed because one of the time-outs ran out: the service
+  // made the caller wait, and would most likely do so again.
+  bool timed_out = false;
+};
+
+// Whether an answer of this status is the service's last word on the
+// request, so that sending it again at once would only get the same answer
+// and add to the load: 413 (the body is too large), 429 (too many requests)
+// and 503 (the service is unavailable).
+bool IsFinalStatus(int32_t status);
+
+// How many seconds a Retry-After value (RFC 9110 10.2.3) asks to wait from
+// now_seconds (seconds since 1970 of the system clock): its delay-seconds,
+// or its HTTP-date less now, never below 0. None for any other text. A
+// number too large for 64 bits counts as the largest one.
+std::optional<int64_t> RetryAfterSeconds(std::string_view value,
+                                         int64_t now_seconds);
+
+// An HTTP-date (RFC 9110 5.6.7) in any of its three forms, IMF-fixdate "Sun,
+// 06 Nov 1994 08:49:37 GMT", the obsolete RFC 850 "Sunday, 06-Nov-94
+// 08:49:37 GMT" (a two-digit year below 70 taken as 20xx) and asctime's "Sun
+// Nov  6 08:49:37 1994", as seconds since 1970; none for any other text.
+std::optional<int64_t> ParseHttpDate(std::string_view text);
 
 // A blocking HTTP/1.1 client for one request at a time. Configure it, then
 // call ExecuteSynchronously, which makes one or more attempts. Every attempt
@@ -56,16 +89,23 @@ class HTTPTransport {
   // empty callback, or no body, leaves everything as it is.
   void SetProgressCallback(const ProgressCallback& callback);
 
-  // Makes up to retries + 1 attempts, one right after the other, whatever
-  // the kind of failure, and logs a WARN line after each failed one. True at
-  // the first success, with response holding exactly the response body. On
-  // failure response holds the error texts of all attempts, back to back
-  // ("HTTP status 404", or "<step>: <message> (0x<code>)"). An empty URL
-  // fails before any attempt with "url is empty".
+  // Makes up to retries + 1 attempts, one right after the other, and logs a
+  // WARN line after each failed one; an answer of a final status
+  // (IsFinalStatus) ends the attempts at once, with a line that says so.
+  // True at the first success, with response holding exactly the response
+  // body. On failure response holds the error texts of all attempts, back
+  // to back ("HTTP status 404", or "<step>: <message> (0x<code>)"). An empty
+  // URL fails before any attempt with "url is empty".
   bool ExecuteSynchronously(std::string& response, uint64_t retries);
+
+  // The last attempt's outcome; all defaults before the first.
+  const HTTPAttemptOutcome& last_attempt() const { return last_attempt_; }
 
  protected:
   HTTPTransport();
+
+  // Filled in by the attempt under way, which starts from the defaults.
+  HTTPAttemptOutcome& attempt_outcome() { return last_attempt_; }
 
   // One attempt, made only with url and body set: clears response and fills
   // it with the body on success, appends one error text on failure, and logs
@@ -90,6 +130,7 @@ class HTTPTransport {
   int64_t connect_timeout_ = kDefaultTimeoutSeconds;
   int64_t send_timeout_ = kDefaultTimeoutSeconds;
   int64_t receive_timeout_ = kDefaultTimeoutSeconds;
+  HTTPAttemptOutcome last_attempt_;
 };
 
 // For the platform backends: what is wrong with a body stream's read that

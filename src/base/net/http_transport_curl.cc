@@ -265,6 +265,8 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
   if (!reader.problem().empty()) {
     return fail(read_error());
   }
+  attempt_outcome().timed_out =
+      stall_watch.stalled() || code == CURLE_OPERATION_TIMEDOUT;
   if (stall_watch.stalled()) {
     return fail(ErrorText("curl_easy_perform", stall_watch.Text().c_str(),
                           CURLE_OPERATION_TIMEDOUT));
@@ -278,8 +280,14 @@ bool HTTPTransportCurl::ExecuteSynchronously(std::string& response) {
   if (code != CURLE_OK) {
     return curl_fail("curl_easy_getinfo", code);
   }
+  attempt_outcome().status = static_cast<int32_t>(status);
   // 204 and redirects fail too: the caller expects an answer in the body.
   if (status < 200 || status > 203) {
+    curl_header* retry_after = nullptr;
+    if (curl_easy_header(curl.get(), "Retry-After", 0, CURLH_HEADER, -1,
+                         &retry_after) == CURLHE_OK) {
+      attempt_outcome().retry_after = retry_after->value;
+    }
     TLV_LOG(logging::kError, "HTTP status {}", status);
     response.append(utils::StringPrintf("HTTP status %ld", status));
     return false;

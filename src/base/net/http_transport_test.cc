@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -155,6 +157,78 @@ TEST_F(HTTPTransportTest, StatusDecidesSuccess) {
   }
 }
 
+// An answer that would come again to the same request at once ends the
+// attempts: the service asks for less (429, 503) or the body will not do
+// (413). Any other failure is tried again. The outcome carries the status
+// and the service's Retry-After.
+TEST_F(HTTPTransportTest, FinalStatusIsNotTriedAgain) {
+  struct Case {
+    std::string path;
+    size_t attempts;
+    int32_t status;
+    std::optional<std::string> retry_after;
+  };
+  const std::vector<Case> cases = {
+      {"/status/503/retry-after/120", 1, 503, "120"},
+      {"/status/429", 1, 429, std::nullopt},
+      {"/status/413", 1, 413, std::nullopt},
+      {"/status/500/retry-after/5", 4, 500, "5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const size_t before = bodies().size();
+    std::unique_ptr<HTTPTransport> transport =
+        NewTransport(c.path, std::make_unique<StringHTTPBodyStream>("data"));
+    std::string response;
+    EXPECT_FALSE(transport->ExecuteSynchronously(response, 3));
+    EXPECT_EQ(bodies().size() - before, c.attempts);
+    EXPECT_EQ(transport->last_attempt().status, c.status);
+    EXPECT_EQ(transport->last_attempt().retry_after, c.retry_after);
+    EXPECT_FALSE(transport->last_attempt().timed_out);
+    const std::vector<std::string> warnings =
+        Messages(log_.Take(), logging::kWarn);
+    ASSERT_EQ(warnings.size(), c.attempts + (c.attempts == 1 ? 1 : 0));
+    if (c.attempts == 1) {
+      EXPECT_EQ(warnings.back(),
+                "HTTPTransport::ExecuteSynchronously HTTP status " +
+                    std::to_string(c.status) +
+                    " is the service's answer to this request; it is not "
+                    "sent again");
+    }
+  }
+}
+
+TEST(RetryAfterTest, SecondsOrAnHttpDateInEachForm) {
+  // Sun, 06 Nov 1994 08:49:37 GMT.
+  constexpr int64_t kDate = 784111777;
+  struct Case {
+    const char* value;
+    std::optional<int64_t> seconds;
+  };
+  const std::vector<Case> cases = {
+      {"120", 120},
+      {" 0 ", 0},
+      {"99999999999999999999999", std::numeric_limits<int64_t>::max()},
+      {"Sun, 06 Nov 1994 08:50:37 GMT", 60},
+      {"Sunday, 06-Nov-94 08:51:37 GMT", 120},
+      {"Sun Nov  6 08:49:40 1994", 3},
+      {"Sun, 06 Nov 1994 08:48:37 GMT", 0},  // a date gone by
+      {"Thu, 01 Jan 2037 00:00:00 GMT", 2114380800 - kDate},
+      {"-5", std::nullopt},
+      {"1.5", std::nullopt},
+      {"", std::nullopt},
+      {"soon", std::nullopt},
+      {"Sun, 06 Nov 1994 08:49:37", std::nullopt},
+      {"Sun, 31 Feb 1994 08:49:37 GMT", std::nullopt},
+      {"Sun, 06 Nov 1994 25:49:37 GMT", std::nullopt},
+      {"Sun, 06 Nov 1994 08:49:37 GMT and more", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(RetryAfterSeconds(c.value, kDate), c.seconds);
+  }
+}
+
 TEST_F(HTTPTransportTest, StreamsBodyInFixedChunks) {
   const std::string data = Pattern(70000);
   auto owned_body = std::make_unique<TestBodyStream>(data, data.size());
@@ -243,6 +317,9 @@ TEST_F(HTTPTransportTest, RetriesUntilAttemptsRunOut) {
     transport->SetBody(std::make_unique<StringHTTPBodyStream>("data"));
     std::string response;
     EXPECT_FALSE(transport->ExecuteSynchronously(response, retries));
+    // A refusal comes at once, without an answer.
+    EXPECT_EQ(transport->last_attempt().status, 0);
+    EXPECT_FALSE(transport->last_attempt().timed_out);
 
     const std::string log = log_.Take();
     std::vector<std::string> retry_lines;

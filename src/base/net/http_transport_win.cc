@@ -32,6 +32,12 @@ int TimeoutMilliseconds(int64_t seconds) {
       std::clamp<int64_t>(seconds, INT_MIN / 1000, INT_MAX / 1000) * 1000);
 }
 
+// Whether error says that a time-out ran out: WinHTTP's own code, or the
+// socket's, which Wine passes on where Windows gives WinHTTP's.
+bool IsTimeout(DWORD error) {
+  return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT;
+}
+
 // Drives WinHTTP synchronously, with a session, a connection and a request
 // of its own for every attempt.
 class HTTPTransportWin final : public HTTPTransport {
@@ -145,6 +151,13 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
         ERROR_ARITHMETIC_OVERFLOW));
   }
 
+  // From the request on, a call that fails once a time-out ran out says so
+  // in its error code.
+  const auto fail_exchange = [this, &fail](const char* step) {
+    attempt_outcome().timed_out = IsTimeout(GetLastError());
+    return fail(LastErrorText(step));
+  };
+
   // The first chunk is read before anything is sent, so a body that cannot
   // be read at all fails without a request on the wire.
   BodyReader reader(body, content_length);
@@ -165,6 +178,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     // The TLS handshake happens here; its failure says what was wrong with
     // the server's certificate only beside the code.
     const DWORD error = GetLastError();
+    attempt_outcome().timed_out = IsTimeout(error);
     return fail(SystemErrorText("WinHttpSendRequest", error) +
                 CertificateProblemText(error, secure_failure.flags()));
   }
@@ -182,6 +196,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
     DWORD written = 0;
     if (!WinHttpWriteData(request.get(), chunk.data(),
                           static_cast<DWORD>(chunk.size()), &written)) {
+      attempt_outcome().timed_out = IsTimeout(GetLastError());
       write_error = LastErrorText("WinHttpWriteData");
       break;
     }
@@ -197,7 +212,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   }
 
   if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-    return fail(LastErrorText("WinHttpReceiveResponse"));
+    return fail_exchange("WinHttpReceiveResponse");
   }
   DWORD status = 0;
   DWORD status_size = sizeof(status);
@@ -207,8 +222,18 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
           WINHTTP_NO_HEADER_INDEX)) {
     return fail(LastErrorText("WinHttpQueryHeaders"));
   }
+  attempt_outcome().status = static_cast<int32_t>(status);
   // 204 and redirects fail too: the caller expects an answer in the body.
   if (status < 200 || status > 203) {
+    // A value too long for the buffer is no Retry-After of any use.
+    wchar_t retry_after[128];
+    DWORD retry_after_size = sizeof(retry_after);
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_RETRY_AFTER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, retry_after,
+                            &retry_after_size, WINHTTP_NO_HEADER_INDEX)) {
+      attempt_outcome().retry_after = utils::WideToUtf8(
+          std::wstring_view(retry_after, retry_after_size / sizeof(wchar_t)));
+    }
     TLV_LOG(logging::kError, "HTTP status {}", status);
     response.append(utils::StringPrintf("HTTP status %lu",
                                         static_cast<unsigned long>(status)));
@@ -222,7 +247,7 @@ bool HTTPTransportWin::ExecuteSynchronously(std::string& response) {
   DWORD read = 0;
   do {
     if (!WinHttpReadData(request.get(), buffer, sizeof(buffer), &read)) {
-      return fail(LastErrorText("WinHttpReadData"));
+      return fail_exchange("WinHttpReadData");
     }
     received.append(buffer, read);
   } while (read > 0);

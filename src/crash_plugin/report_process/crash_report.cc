@@ -10,10 +10,13 @@
 #include "base/utils/file_util.h"
 #include "base/utils/held_file.h"
 #include "base/utils/string_util.h"
+#include "common/common_service.h"
 #include "crash_plugin/report_process/crash_event.h"
 #include "crash_plugin/report_process/crash_report_packing.h"
 #include "crash_plugin/report_process/delivery_ledger.h"
 #include "environment/application_context.h"
+#include "report/endpoints.h"
+#include "report/service_pauses.h"
 #include "timer/timer_service.h"
 
 namespace tlv {
@@ -74,11 +77,13 @@ int32_t Percent(int64_t sent, int64_t size) {
   return size > 0 ? static_cast<int32_t>(sent * 100 / size) : 0;
 }
 
-// Fills the report of the dump that info describes, sends upload_file (the
-// dump or its archive) and tells whether the service accepted it.
+// Fills the report of the dump that info describes under report_id, sends
+// upload_file (the dump or its archive) and tells whether the service
+// accepted it.
 bool SendDump(const LaunchConfiguration& config,
               const base::utils::FileInfo& info,
               const base::utils::Path& upload_file,
+              const std::string& report_id,
               UploadTracking& tracking) {
   base::JsonValue plugin_data;
   FillPluginData(config, plugin_data);
@@ -94,7 +99,7 @@ bool SendDump(const LaunchConfiguration& config,
   }
 
   const bool ok = UploadDump(upload_file, plugin_data, config, local_time,
-                             occur_time, &tracking);
+                             occur_time, report_id, &tracking);
   TLV_LOG(base::logging::kInfo, "CrashReport report done: {} {}",
           config.dmp_path, ok);
   return ok;
@@ -124,12 +129,12 @@ void DeleteAcceptedDump(const LaunchConfiguration& config,
   }
 }
 
-// Removes the archives and the claims that killed runs left in the work
-// directory. What a live run holds, an archive it writes or sends or a
+// Removes the archives, cut copies and claims that killed runs left in the
+// work directory. What a live run holds, an archive it writes or sends or a
 // claim on a dump it reports, stays.
 void RemoveLeftovers() {
   for (const wchar_t* pattern :
-       {kArchiveNamePattern, DumpClaim::kNamePattern}) {
+       {kTemporaryNamePattern, DumpClaim::kNamePattern}) {
     base::utils::DirectoryWalker walker(
         ApplicationContext::Instance().GetWorkDir(), /*recursive=*/false,
         base::utils::DirectoryWalker::kFiles, pattern);
@@ -159,16 +164,21 @@ std::optional<uint64_t> PackDump(const base::utils::Path& dump,
   return packed->xxh3;
 }
 
-// Sends one claimed dump that info describes, bare or packed, and tells
-// whether the service accepted it.
+// Sends one claimed dump that info describes, bare or packed, under
+// report_id, and tells whether the service accepted it.
 using DumpSender = std::function<bool(const base::utils::FileInfo& info,
+                                      const std::string& report_id,
                                       UploadTracking& tracking)>;
 
 // Reports the dump at dump (config.dmp_path) under the rules of delivery:
 // only with the claim on it; in a scan, not again once the service has
 // accepted it as it is; with every attempt and its outcome in the ledger,
 // and the acceptance there before the dump is deleted, so that a dump that
-// cannot be deleted is not sent again.
+// cannot be deleted is not sent again. Every report of one dump carries the
+// id its first attempt drew, which the ledger holds from before that
+// attempt sent anything: a resend after a run that ended between the
+// service's acceptance and the ledger's record of it is one the service
+// can tell for what it is.
 void DeliverDump(const LaunchConfiguration& config,
                  const base::utils::Path& dump,
                  DeliveryLedger& ledger,
@@ -192,17 +202,31 @@ void DeliverDump(const LaunchConfiguration& config,
   const std::optional<base::utils::FileInfo> info = FindDump(config, dump);
   if (!info)
     return;
+  // A record is of this very dump when size and time agree and, once the
+  // service accepted it, the content too: a new crash written over an
+  // accepted dump with the same size and time is a new dump.
+  const bool same_dump =
+      record && record->Describes(*info) &&
+      (!accepted_before || ContentHashOfFile(dump) == record->content_hash);
   // A scan finds again what could not be deleted; the host that names one
   // dump gets it sent.
-  if (config.start_mode == kStartModeScan && accepted_before &&
-      record->Describes(*info) &&
-      ContentHashOfFile(dump) == record->content_hash) {
+  if (config.start_mode == kStartModeScan && accepted_before && same_dump) {
     TLV_LOG(base::logging::kInfo,
             "CrashReport accepted before, not sent again: {}", config.dmp_path);
     DeleteAcceptedDump(config, dump, *info);
     return;
   }
-  if (record && !accepted_before && record->Describes(*info) &&
+  // The service asked every player to wait: the dump keeps its place for a
+  // later run, with no attempt counted against it.
+  if (ServicePauses::Instance().PausedUntil(GetDataUploadUrl(
+          ApplicationContext::Instance().GetCommonService()->GetArea()))) {
+    TLV_LOG(base::logging::kInfo,
+            "CrashReport kept for a later run, the data-upload service asked "
+            "to wait: {}",
+            config.dmp_path);
+    return;
+  }
+  if (same_dump && !accepted_before &&
       record->failed_runs >= kRepeatedFailureRuns) {
     TLV_LOG(base::logging::kError,
             "CrashReport not accepted in {} runs in a row: {}, {} bytes, the "
@@ -211,7 +235,12 @@ void DeliverDump(const LaunchConfiguration& config,
             record->sent_percent);
   }
 
-  ledger.RecordAttempt(dump, *info);
+  const std::string report_id = ledger.RecordAttempt(dump, *info, same_dump);
+  if (same_dump && report_id == record->report_id) {
+    TLV_LOG(base::logging::kInfo,
+            "CrashReport sent again under its first id {}: {}", report_id,
+            config.dmp_path);
+  }
   UploadTracking tracking;
   int64_t body_size = 0;
   auto last_record = std::chrono::steady_clock::now();
@@ -225,14 +254,15 @@ void DeliverDump(const LaunchConfiguration& config,
     last_record = now;
     ledger.RecordProgress(dump, Percent(sent, size));
   };
-  if (!send(*info, tracking)) {
+  if (!send(*info, report_id, tracking)) {
     ledger.RecordFailure(dump, Percent(tracking.sent, body_size));
     return;
   }
   // A content that no pass read whole gets a hash that matches nothing.
   ledger.RecordAcceptance(
       dump, *info,
-      tracking.file_xxh3 ? ContentHash(*tracking.file_xxh3) : std::string());
+      tracking.file_xxh3 ? ContentHash(*tracking.file_xxh3) : std::string(),
+      report_id);
   DeleteAcceptedDump(config, dump, *info);
 }
 
@@ -240,11 +270,12 @@ void ReportDump(const LaunchConfiguration& config,
                 const base::utils::Path& dump,
                 DeliveryLedger& ledger) {
   DeliverDump(config, dump, ledger,
-              [&](const base::utils::FileInfo& info, UploadTracking& tracking) {
+              [&](const base::utils::FileInfo& info,
+                  const std::string& report_id, UploadTracking& tracking) {
                 TLV_CRASH_EVENT(
                     base::logging::kInfo, "CrashReport",
                     config.dmp_path + "," + std::to_string(info.size));
-                return SendDump(config, info, dump, tracking);
+                return SendDump(config, info, dump, report_id, tracking);
               });
 }
 
@@ -255,6 +286,7 @@ void ReportDump(const LaunchConfiguration& config,
 bool SendDumpWithLogs(const LaunchConfiguration& config,
                       const base::utils::Path& dump,
                       const base::utils::FileInfo& info,
+                      const std::string& report_id,
                       UploadTracking& tracking) {
   DumpPackage package(dump,
                       FindLogFiles(dump, config.package_log_pattern.empty()
@@ -264,7 +296,7 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
   if (!safe) {
     TLV_LOG(base::logging::kError,
             "CrashReport not packed: the work directory {} is the dump's "
-            "directory or holds its files",
+            "directory",
             ApplicationContext::Instance().GetWorkDir().ToUtf8());
   }
   base::utils::Path upload_file = dump;
@@ -284,7 +316,8 @@ bool SendDumpWithLogs(const LaunchConfiguration& config,
   // The dump's size, not the archive's.
   TLV_CRASH_EVENT(base::logging::kInfo, "CrashReportWithLog",
                   config.dmp_path + "," + std::to_string(info.size));
-  const bool accepted = SendDump(config, info, upload_file, tracking);
+  const bool accepted =
+      SendDump(config, info, upload_file, report_id, tracking);
   // The archive was signed and sent; the dump's own bytes are what the
   // archive holds.
   if (packed_xxh3)
@@ -296,8 +329,10 @@ void ReportDumpWithLogs(const LaunchConfiguration& config,
                         const base::utils::Path& dump,
                         DeliveryLedger& ledger) {
   DeliverDump(config, dump, ledger,
-              [&](const base::utils::FileInfo& info, UploadTracking& tracking) {
-                return SendDumpWithLogs(config, dump, info, tracking);
+              [&](const base::utils::FileInfo& info,
+                  const std::string& report_id, UploadTracking& tracking) {
+                return SendDumpWithLogs(config, dump, info, report_id,
+                                        tracking);
               });
 }
 
@@ -312,11 +347,14 @@ void RunCrashReport(const LaunchConfiguration& config) {
 }
 
 void ScanReport(const LaunchConfiguration& config) {
+  // Open before the first event, which may go to a service that asked
+  // earlier runs to wait.
+  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  const ServicePauses::ScopedStore pauses(ledger);
   if (!PathFound(config.dmp_dir_path))
     return;
   const base::utils::Path dump_dir(config.dmp_dir_path);
 
-  DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
   base::utils::DirectoryWalker walker(dump_dir, /*recursive=*/true,
                                       base::utils::DirectoryWalker::kFiles,
                                       kDumpPattern);
@@ -366,11 +404,13 @@ void ScanReport(const LaunchConfiguration& config) {
 
 void BlockReport(const LaunchConfiguration& config) {
   DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  const ServicePauses::ScopedStore pauses(ledger);
   ReportDump(config, base::utils::Path(config.dmp_path), ledger);
 }
 
 void BlockReportWithLog(const LaunchConfiguration& config) {
   DeliveryLedger ledger(ApplicationContext::Instance().GetWorkDir());
+  const ServicePauses::ScopedStore pauses(ledger);
   ReportDumpWithLogs(config, base::utils::Path(config.dmp_path), ledger);
 }
 

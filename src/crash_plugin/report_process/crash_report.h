@@ -23,7 +23,9 @@ namespace tlv {
 // Every report claims its dump first (DumpClaim), so that runs at the same
 // time never send one dump twice, and records its attempt and its outcome
 // in the delivery ledger (DeliveryLedger), the acceptance before the
-// deletion.
+// deletion; every report of one dump carries the id its first attempt drew.
+// While the data-upload service asks every player to wait (ServicePauses,
+// kept in the ledger across runs), a dump is not sent and keeps its turn.
 
 // First removes the archives and claims that killed runs left in the work
 // directory, but none that a live run holds; then start_mode 1 runs
@@ -48,12 +50,12 @@ void BlockReport(const LaunchConfiguration& config);
 // "Player.log$"), a log over 10 MiB by a copy of its last 10 MiB. The
 // archive and the copies live in the work directory for this one report,
 // held so that no other run sharing the directory removes them, and are
-// removed on every path before the dump is. A copy whose name another live
-// run holds is not made (the whole log is packed); when the archive cannot
-// be made, the bare dump is reported. The host's logs are only ever read:
-// packing is skipped (and the bare dump reported) when the work directory is
-// the dump's own directory, or when a temporary file would take the name of the
-// dump, of a selected log or of the process's log file.
+// removed on every path before the dump is. Their names are the archive's,
+// so they never take the place of a host's file or of the work directory's
+// own (the log, the ledger, the claims); when the archive cannot be made,
+// the bare dump is reported. The host's logs are only ever
+// read: packing is skipped (and the bare dump reported) when the work
+// directory is the dump's own directory.
 void BlockReportWithLog(const LaunchConfiguration& config);
 
 // Up to three files in the dump's directory (not below it) whose names match
@@ -68,9 +70,10 @@ std::vector<base::utils::Path> FindLogFiles(const base::utils::Path& dump,
 // local clock's milliseconds since 1970 and "-crash.zip".
 base::utils::Path MakeZipPath();
 
-// For each log, the work directory joined with the log's file name.
-std::vector<base::utils::Path> MakeCutLogPaths(
-    const std::vector<base::utils::Path>& logs);
+// The paths of the cut copies of count logs packed into archive: beside it,
+// named after it, "<archive's name without .zip>.<index>.cut".
+std::vector<base::utils::Path> MakeCutLogPaths(const base::utils::Path& archive,
+                                               size_t count);
 
 // The kit's crash plug-in: "SDKVersion", "PluginId" 1006, "PluginName",
 // "PluginVersion".
@@ -84,9 +87,12 @@ void FillPluginData(const LaunchConfiguration& config, base::JsonValue& object);
 // How far an upload got, for the delivery ledger: on_progress is the
 // caller's, the rest is filled in by the upload.
 struct UploadTracking {
-  // Called on the calling thread after every piece of the body that an
-  // attempt hands to the transport, with the bytes it has handed over so
-  // far and the body's size.
+  // Called after every piece of the body that an attempt hands to the
+  // transport, with the bytes it has handed over so far and the body's
+  // size. It runs on the transport's body-reading thread, one call at a
+  // time, while the calling thread waits in the transport; every call has
+  // returned before the attempt ends. So it may touch what the caller does
+  // not touch during the send.
   std::function<void(int64_t sent, int64_t size)> on_progress;
   // The most bytes of the body that one attempt handed to the transport.
   int64_t sent = 0;
@@ -96,8 +102,9 @@ struct UploadTracking {
 };
 
 // Builds the report of the file at path (its bytes as Base64 in "dump"; no
-// "dump" when the file is missing or empty) and sends it, streaming the file
-// rather than holding it in memory. True only when the service accepted it.
+// "dump" when the file is missing or empty) under report_id, its message id
+// and ReportId, and sends it, streaming the file rather than holding it in
+// memory. True only when the service accepted it.
 // A file that exists but cannot be read whole, or that changes while it is
 // sent, is not delivered: false, so the caller keeps it. tracking, when
 // given, follows the upload.
@@ -106,6 +113,7 @@ bool UploadDump(const base::utils::Path& path,
                 const LaunchConfiguration& config,
                 const std::string& local_time,
                 const std::string& occur_time,
+                const std::string& report_id,
                 UploadTracking* tracking = nullptr);
 
 // Signs and posts "[" + body + "]" to the area's data-upload service with up

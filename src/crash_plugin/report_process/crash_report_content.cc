@@ -83,19 +83,19 @@ bool UploadDump(const base::utils::Path& path,
                 const LaunchConfiguration& config,
                 const std::string& local_time,
                 const std::string& occur_time,
+                const std::string& report_id,
                 UploadTracking* tracking) {
-  const std::string message_id = base::utils::RandomString();
   base::JsonValue apm_info;
   FillApmInfo(apm_info);
   CommonService* const common =
       ApplicationContext::Instance().GetCommonService();
   const base::JsonValue upload_content = BuildUploadContent(
-      common->GetArea(), message_id, apm_info, plugin_data, config.custom_data,
+      common->GetArea(), report_id, apm_info, plugin_data, config.custom_data,
       common->GetDeviceName(), local_time, occur_time);
   const int64_t event_time = base::Time().ToSeconds();
 
   const std::string event =
-      BuildReportEvent(message_id, kReportEventId, kReportEventName, event_time,
+      BuildReportEvent(report_id, kReportEventId, kReportEventName, event_time,
                        upload_content, std::string());
 
   // A missing file makes a report without "dump"; a path that is there but

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -94,6 +96,64 @@ class CrashReportDeliveryTest : public test::CrashReportJobFixture {
     ASSERT_NO_FATAL_FAILURE(WaitForUploads(uploads));
     run->Kill(SIGKILL);
     EXPECT_EQ(run->Wait().signal, SIGKILL);
+  }
+
+  // The lines of the process's log that start with prefix.
+  std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : ProcessLog()) {
+      if (line.starts_with(prefix))
+        lines.push_back(line);
+    }
+    return lines;
+  }
+
+  // The time that ends line, "...YYYY-MM-DDTHH:MM:SS.mmmZ", in seconds
+  // since 1970; -1 without one.
+  static int64_t TimeAtTheEnd(const std::string& line) {
+    int year, month, day, hour, minute, second, millisecond;
+    if (line.size() < 24 ||
+        std::sscanf(line.c_str() + line.size() - 24,
+                    "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &year, &month, &day, &hour,
+                    &minute, &second, &millisecond) != 7) {
+      return -1;
+    }
+    const std::chrono::sys_days days{std::chrono::year(year) /
+                                     static_cast<unsigned>(month) /
+                                     static_cast<unsigned>(day)};
+    return days.time_since_epoch().count() * 86400 + hour * 3600 + minute * 60 +
+           second;
+  }
+
+  static int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+
+  // An IMF-fixdate, as a service writes its Retry-After.
+  static std::string HttpDate(int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    char text[64];
+    std::strftime(text, sizeof(text), "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return text;
+  }
+
+  // Ten dumps in the dump directory.
+  std::vector<std::string> AddTenDumps() const {
+    std::vector<std::string> dumps;
+    for (int i = 0; i < 10; ++i) {
+      dumps.push_back(
+          AddFile((i % 2 ? "sub/d" : "d") + std::to_string(i) + ".dmp",
+                  "MDMP " + std::to_string(i)));
+    }
+    return dumps;
+  }
+
+  static std::string Url(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(LOOPBACK_PORT) + path;
   }
 
   bool MakeImmutable(const std::string& path) {
@@ -260,6 +320,51 @@ TEST_F(CrashReportDeliveryTest, ChangedDumpAtARecordedPathIsSentAgain) {
     ASSERT_EQ(uploads.size(), 2u);
     EXPECT_EQ(Received(uploads[0]), "MDMP 1");
     EXPECT_EQ(Received(uploads[1]), c.content);
+    // A new crash, which the service must not take for a copy.
+    EXPECT_NE(uploads[1].msg_id, uploads[0].msg_id);
+    EXPECT_FALSE(uploads[1].repeat);
+    service_->Stop();
+    fs::remove_all(dumps_dir());
+  }
+}
+
+// A run killed while the service holds its answer to an upload it has
+// accepted, as when the game exits or the player pulls the plug: the next
+// run sends the dump again under the same id, so the service keeps one
+// copy, and the dump is deleted. So in a scan and for the one dump the host
+// names.
+TEST_F(CrashReportDeliveryTest, ResendAfterAKilledRunCarriesTheFirstId) {
+  struct Case {
+    const char* name;
+    bool scan;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"a scan", true}, {"the one dump", false}}) {
+    SCOPED_TRACE(c.name);
+    // The first upload's answer is held until the service stops.
+    StartService("delay:600000", {"1:accept"});
+    const std::string dump = AddFile("crash.dmp", "MDMP once");
+    const std::string members = c.scan ? ScanMembers() : SingleMembers(dump);
+
+    ASSERT_NO_FATAL_FAILURE(RunUntilUpload(members, 1));
+    Run(members);
+
+    const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[1].msg_id, uploads[0].msg_id);
+    EXPECT_EQ(uploads[1].report_id, uploads[0].msg_id);
+    EXPECT_FALSE(uploads[0].repeat);
+    EXPECT_TRUE(uploads[1].repeat);
+    EXPECT_EQ(Received(uploads[0]), "MDMP once");
+    EXPECT_EQ(uploads[1].stored, "");
+    EXPECT_FALSE(fs::exists(dump));
+    // The dump as the host named it, or as the scan found it.
+    const std::vector<std::string> log = JobLog();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "INFO crash_report.cc: CrashReport sent again under "
+                        "its first id " +
+                            uploads[0].msg_id + ": ROOT/crash.dmp"),
+              log.end());
     service_->Stop();
     fs::remove_all(dumps_dir());
   }
@@ -349,6 +454,172 @@ TEST_F(CrashReportDeliveryTest, TelemetryServiceThatHangsCostsOneEvent) {
             6);
 }
 
+// A log-collection service that refuses the first event at once, with a
+// 500 to both its attempts, and takes the rest: the run's later events
+// arrive.
+TEST_F(CrashReportDeliveryTest,
+       TelemetryServiceThatRefusesOneEventGetsTheRest) {
+  tools::ReceivingService::Options options;
+  options.telemetry.initial = *tools::ParseAnswer("status:500");
+  options.telemetry.switches.insert(*tools::ParseAnswerSwitch("2:accept"));
+  CrashReportJobFixture::StartService(std::move(options));
+  AddFile("a.dmp", "MDMP a");
+  AddFile("b.dmp", "MDMP b");
+
+  Run(ScanMembers());
+
+  EXPECT_EQ(service_->uploads().size(), 2u);
+  // The service records what it refuses too: the first event twice.
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[1], events[0]);
+  EXPECT_TRUE(events[2].starts_with("CrashReport: ROOT/")) << events[2];
+  EXPECT_NE(events[2], events[0]);
+  EXPECT_EQ(events[3], "CrashReportScan: 2 files 0");
+  EXPECT_FALSE(
+      Logged("WARN telemetry.cc: BlockReport: the log-collection "
+             "service failed; the rest of this run's events are "
+             "written to the log only"));
+}
+
+// A data-upload service that sheds load, answering every report with 429
+// or 503: the run sends one request and keeps every dump, each of the others
+// with a line of its own, and ends as it would; a second run at once sends
+// nothing to that service and says once until when it waits. The pause is
+// the answer's Retry-After, in seconds or until an HTTP date, 60 s without
+// one and an hour at the most.
+TEST_F(CrashReportDeliveryTest, BusyServiceIsHeardAcrossRuns) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    std::string retry_after;  // as logged
+    int64_t seconds;          // from the answer
+    int64_t date = 0;         // the end the answer names, if any
+  };
+  const int64_t date = NowSeconds() + 300;
+  const std::vector<Case> cases = {
+      {"503 with Retry-After: 120", "status:503:120", "120", 120},
+      {"429 with Retry-After: 120", "status:429:120", "120", 120},
+      {"an HTTP date five minutes ahead", "status:503:" + HttpDate(date),
+       HttpDate(date), 0, date},
+      {"no Retry-After", "status:503", "none", 60},
+      {"a Retry-After of years", "status:503:99999999", "99999999", 3600},
+  };
+  const std::string service = Url("/apm/dataUpload");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartService(c.answer);
+    const std::vector<std::string> dumps = AddTenDumps();
+    const std::string status = c.answer.substr(7, 3);
+
+    const int64_t start = NowSeconds();
+    Run(ScanMembers());
+    const int64_t end = NowSeconds();
+
+    EXPECT_EQ(service_->uploads().size(), 1u);
+    for (const std::string& dump : dumps)
+      EXPECT_TRUE(fs::exists(dump)) << dump;
+    EXPECT_TRUE(RanToTheEnd());
+    const std::vector<std::string> heeded = LinesStartingWith(
+        "WARN service_pauses.cc: ServicePauses " + service +
+        " answered HTTP status " + status + " (Retry-After: " + c.retry_after +
+        "); nothing more is sent to it for ");
+    ASSERT_EQ(heeded.size(), 1u);
+    const int64_t until = TimeAtTheEnd(heeded[0]);
+    if (c.date != 0) {
+      EXPECT_EQ(until, c.date) << heeded[0];
+    } else {
+      EXPECT_GE(until, start + c.seconds - 1) << heeded[0];
+      EXPECT_LE(until, end + c.seconds) << heeded[0];
+    }
+    EXPECT_EQ(LinesStartingWith("INFO crash_report.cc: CrashReport kept for a "
+                                "later run, the data-upload service asked to "
+                                "wait: ")
+                  .size(),
+              dumps.size() - 1);
+    const std::vector<std::string> events = Events();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const std::string& event) {
+                              return event.starts_with("CrashReportFailed");
+                            }),
+              1);
+
+    Run(ScanMembers());
+
+    EXPECT_EQ(service_->uploads().size(), 1u);
+    for (const std::string& dump : dumps)
+      EXPECT_TRUE(fs::exists(dump)) << dump;
+    const std::vector<std::string> waiting =
+        LinesStartingWith("WARN service_pauses.cc: ServicePauses " + service +
+                          " asked to wait; nothing is sent to it before ");
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(TimeAtTheEnd(waiting[0]), until);
+    EXPECT_EQ(LinesStartingWith("INFO crash_report.cc: CrashReport kept for a "
+                                "later run, the data-upload service asked to "
+                                "wait: ")
+                  .size(),
+              dumps.size());
+    service_->Stop();
+    fs::remove_all(dumps_dir());
+    fs::remove_all(process_dir());
+  }
+}
+
+// Once a short pause is over, the next run sends every dump, each once; the
+// dumps that waited it out kept their turn, and only the one that was
+// refused goes last.
+TEST_F(CrashReportDeliveryTest, DumpsThatWaitedOutAPauseGoEachOnce) {
+  StartService("status:503:1", {"1:accept"});
+  const std::vector<std::string> dumps = AddTenDumps();
+
+  Run(ScanMembers());
+  ASSERT_EQ(service_->uploads().size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  Run(ScanMembers());
+
+  EXPECT_EQ(service_->uploads().size(), dumps.size() + 1);
+  std::map<std::string, std::string> hashes;
+  const std::map<std::string, int> accepted = AcceptedDumps(hashes);
+  EXPECT_EQ(accepted.size(), dumps.size());
+  for (const auto& [hash, count] : accepted)
+    EXPECT_EQ(count, 1) << hash;
+  for (const std::string& dump : dumps)
+    EXPECT_FALSE(fs::exists(dump)) << dump;
+  EXPECT_EQ(LinesStartingWith("INFO crash_report.cc: CrashReport not accepted "
+                              "in an earlier run, goes last: ")
+                .size(),
+            1u);
+}
+
+// The log-collection service alone sheds load: the run's events wait, in
+// this run and the next, and the dumps go.
+TEST_F(CrashReportDeliveryTest, BusyLogCollectionServicePausesOnlyTheEvents) {
+  tools::ReceivingService::Options options;
+  options.telemetry.initial = *tools::ParseAnswer("status:503:120");
+  CrashReportJobFixture::StartService(std::move(options));
+  const std::string service = Url("/common/h5log/log/batch");
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    const std::vector<std::string> dumps = {AddFile("a.dmp", "MDMP a"),
+                                            AddFile("b.dmp", "MDMP b")};
+
+    Run(ScanMembers());
+
+    EXPECT_EQ(service_->uploads().size(), 2u * (run + 1));
+    for (const std::string& dump : dumps)
+      EXPECT_FALSE(fs::exists(dump)) << dump;
+    EXPECT_EQ(service_->telemetry_verdicts().size(), 1u);
+    EXPECT_EQ(
+        LinesStartingWith(
+            run == 0 ? "WARN service_pauses.cc: ServicePauses " + service +
+                           " answered HTTP status 503 (Retry-After: 120)"
+                     : "WARN service_pauses.cc: ServicePauses " + service +
+                           " asked to wait; nothing is sent to it before ")
+            .size(),
+        1u);
+  }
+}
+
 // Whatever lies under the ledger's name, the run delivers every dump: a
 // damaged ledger is set aside and started afresh, one that cannot even be
 // set aside is done without.
@@ -418,7 +689,8 @@ TEST_F(CrashReportDeliveryTest, DamagedLedgerCostsNoDump) {
 // the other, then a run that ends: no dump is lost. A kill that lands
 // after the service's acceptance and before the ledger's record of it
 // leaves the dump to be sent once more; that window is the only way to a
-// second upload, so there are at most as many as kills.
+// second upload, so there are at most as many as kills, and each carries
+// its first upload's id: the service keeps one copy of every dump.
 TEST_F(CrashReportDeliveryTest, KillsRightAfterAcceptanceLoseNoDump) {
   constexpr int kDumps = 40;
   constexpr int kKilledRuns = 12;
@@ -474,18 +746,34 @@ TEST_F(CrashReportDeliveryTest, KillsRightAfterAcceptanceLoseNoDump) {
     killer.join();
 
   const std::map<std::string, int> accepted = AcceptedDumps(hashes);
-  int duplicates = 0;
   for (const auto& [path, content] : dumps) {
     EXPECT_FALSE(fs::exists(path)) << path;
     const auto found = accepted.find(Sha256(content));
     ASSERT_NE(found, accepted.end()) << path;
-    duplicates += found->second - 1;
+    EXPECT_EQ(found->second, 1) << path;
+  }
+  // Every second upload against the first one of the same dump.
+  std::map<std::string, std::string> first_ids;  // dump SHA-256 -> msgId
+  int duplicates = 0;
+  int under_first_id = 0;
+  for (const tools::ReceivedUpload& upload : service_->uploads()) {
+    if (upload.verdict != "ok" || upload.answer != "accept")
+      continue;
+    const auto [first, added] =
+        first_ids.try_emplace(upload.dump_sha256, upload.msg_id);
+    if (added)
+      continue;
+    ++duplicates;
+    under_first_id += upload.msg_id == first->second && upload.repeat;
   }
   std::cout << duplicates << " of " << kKilledRuns
             << " kills right after an acceptance fell between the service's "
-               "acceptance and the ledger's record\n";
+               "acceptance and the ledger's record; "
+            << under_first_id
+            << " of the second uploads carried their first upload's id\n";
   RecordProperty("duplicates", std::to_string(duplicates));
   EXPECT_LE(duplicates, kKilledRuns);
+  EXPECT_EQ(under_first_id, duplicates);
 }
 
 }  // namespace

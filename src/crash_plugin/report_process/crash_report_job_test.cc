@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 class CrashReportJobTest : public test::CrashReportJobFixture {};
 
 using test::Pattern;
+using test::ReadFile;
 
 TEST_F(CrashReportJobTest, ScanReportsEachDumpAndDeletesWhatWasAccepted) {
   StartService("accept");
@@ -335,54 +336,76 @@ TEST_F(CrashReportJobTest, ArchiveThatCannotBeWrittenSendsTheBareDump) {
   EXPECT_EQ(ProcessDirFiles(), std::vector<std::string>{"telvane.log"});
 }
 
-// Where the temporary files would take the place of the host's files, the
-// dump goes out bare and the host's files are left alone.
-TEST_F(CrashReportJobTest, NothingIsPackedOverTheHostsFiles) {
-  struct Case {
-    const char* name;
-    bool work_dir_is_dump_dir;
-  };
-  for (const Case& c :
-       std::vector<Case>{{"the work directory is the dump's", true},
-                         {"a cut copy's name links to the log", false}}) {
-    SCOPED_TRACE(c.name);
-    StartService("accept");
-    const std::string root =
-        c.work_dir_is_dump_dir ? process_dir() : dumps_dir();
-    fs::create_directories(root);
-    fs::create_directories(process_dir());
-    const std::string dump = root + "/crash.dmp";
-    const std::string log = root + "/Player.log";
-    std::ofstream(dump, std::ios::binary) << "MDMP host";
-    const std::string log_content = Pattern(10'485'761);
-    std::ofstream(log, std::ios::binary) << log_content;
-    if (!c.work_dir_is_dump_dir)
-      fs::create_symlink(log, process_dir() + "/Player.log");
+// Where the work directory is the dump's own directory, the temporary
+// files would be among the host's: the dump goes out bare, the host's
+// files are left alone, and the log says why.
+TEST_F(CrashReportJobTest, NothingIsPackedInTheDumpsOwnDirectory) {
+  StartService("accept");
+  fs::create_directories(process_dir());
+  const std::string dump = process_dir() + "/crash.dmp";
+  const std::string log = process_dir() + "/Player.log";
+  std::ofstream(dump, std::ios::binary) << "MDMP host";
+  const std::string log_content = Pattern(10'485'761);
+  std::ofstream(log, std::ios::binary) << log_content;
 
-    Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
-        Json(root) + "\"");
+  Run(R"("start_mode":1,"is_package_log":true,"dmp_dir_path":")" +
+      Json(process_dir()) + "\"");
 
-    const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
-    ASSERT_EQ(uploads.size(), 1u);
-    EXPECT_TRUE(Received(uploads[0]) == "MDMP host");
-    EXPECT_FALSE(fs::exists(dump));
-    EXPECT_TRUE(base::utils::ReadFileToString(base::utils::Path(log)) ==
-                log_content);
-    bool refused = false;
-    for (const std::string& line : JobLog())
-      refused |= line.starts_with(
-          "ERROR crash_report.cc: CrashReport not "
-          "packed: the work directory");
-    EXPECT_TRUE(refused);
-    service_->Stop();
-    fs::remove_all(process_dir());
-  }
+  const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(uploads.size(), 1u);
+  EXPECT_TRUE(Received(uploads[0]) == "MDMP host");
+  EXPECT_FALSE(fs::exists(dump));
+  EXPECT_TRUE(base::utils::ReadFileToString(base::utils::Path(log)) ==
+              log_content);
+  EXPECT_TRUE(
+      Logged("ERROR crash_report.cc: CrashReport not packed: the "
+             "work directory " +
+             test::PathShownByCrashReport(process_dir()) +
+             " is the dump's directory"));
+}
+
+// Host logs named like the work directory's own files, the ledger first,
+// are packed under their names, a long one by the copy of its tail, and
+// the work directory's files stay what they are: the ledger keeps its
+// records from run to run.
+TEST_F(CrashReportJobTest, LogsNamedLikeTheWorkDirectorysFilesArePacked) {
+  StartService("accept");
+  const std::string dump = AddFile("crash.dmp", "MDMP");
+  const std::string ledger_log =
+      AddFile("delivery.db", Pattern(10'485'760 + 3));
+  const std::string process_log = AddFile("telvane.log", "the game's own");
+  const std::string members =
+      ScanMembers(R"(,"is_package_log":true,"remain_file":true,)"
+                  R"("package_log_pattern":"^(delivery\\.db|telvane\\.log)$")");
+
+  Run(members);
+  Run(members);
+
+  const std::vector<tools::ReceivedUpload> uploads = service_->uploads();
+  ASSERT_EQ(uploads.size(), 1u);
+  std::vector<std::string> names = test::ZipEntryNames(uploads[0].stored);
+  std::sort(names.begin() + 1, names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"crash.dmp", "delivery.db",
+                                             "telvane.log"}));
+  EXPECT_TRUE(test::ZipEntryContent(uploads[0].stored, "delivery.db") ==
+              Pattern(10'485'760 + 3).substr(3));
+  EXPECT_EQ(test::ZipEntryContent(uploads[0].stored, "telvane.log"),
+            "the game's own");
+  // The second run found the first one's record of the acceptance.
+  EXPECT_TRUE(
+      Logged("INFO crash_report.cc: CrashReport accepted before, not sent "
+             "again: " +
+             test::PathShownByCrashReport(dump)));
+  EXPECT_TRUE(ReadFile(ledger_log) == Pattern(10'485'760 + 3));
+  EXPECT_EQ(ReadFile(process_log), "the game's own");
+  EXPECT_EQ(ProcessDirFiles(),
+            (std::vector<std::string>{"delivery.db", "telvane.log"}));
 }
 
 // A pattern that is not a regular expression packs no log; the dump still
 // goes, in its archive, and is kept until the service accepts it.
 TEST_F(CrashReportJobTest, PatternThatIsNotARegularExpressionPacksNoLog) {
-  for (const char* answer : {"status:503", "accept"}) {
+  for (const char* answer : {"status:500", "accept"}) {
     SCOPED_TRACE(answer);
     StartService(answer);
     const std::string dump = AddFile("crash.dmp", "MDMP");

@@ -31,36 +31,21 @@ std::unique_ptr<base::utils::HeldFile> HoldTemporaryFile(
 DumpPackage::DumpPackage(const base::utils::Path& dump,
                          const std::vector<base::utils::Path>& logs)
     : dump_(dump), archive_(MakeZipPath()) {
-  const std::vector<base::utils::Path> cut_paths = MakeCutLogPaths(logs);
+  const std::vector<base::utils::Path> cut_paths =
+      MakeCutLogPaths(archive_, logs.size());
   for (size_t i = 0; i < logs.size(); ++i)
     logs_.push_back({logs[i], cut_paths[i], nullptr});
 }
 
 DumpPackage::~DumpPackage() = default;
 
-// Comparing the files themselves, not their names, also catches links and
-// other spellings.
+// Every temporary file has a name of the archive's, so only the directory
+// can make one of them the host's file.
 bool DumpPackage::PathsAreSafe() const {
   const base::utils::Path work_dir =
       ApplicationContext::Instance().GetWorkDir();
-  if (work_dir.empty() || base::utils::IsSameFile(work_dir, dump_.Parent()))
-    return false;
-  std::vector<base::utils::Path> protected_files;
-  std::vector<base::utils::Path> temporary;
-  for (const PackedLog& log : logs_) {
-    protected_files.push_back(log.path);
-    temporary.push_back(log.cut_path);
-  }
-  protected_files.push_back(dump_);
-  protected_files.push_back(ApplicationContext::Instance().GetLogFile());
-  temporary.push_back(archive_);
-  for (const base::utils::Path& path : temporary) {
-    for (const base::utils::Path& file : protected_files) {
-      if (path == file || base::utils::IsSameFile(path, file))
-        return false;
-    }
-  }
-  return true;
+  return !work_dir.empty() &&
+         !base::utils::IsSameFile(work_dir, dump_.Parent());
 }
 
 bool DumpPackage::Hold() {
@@ -84,7 +69,7 @@ std::optional<base::utils::ZipWrapper::Packed> DumpPackage::Write(
     } else if (log.held_cut &&
                base::utils::CopyFileFrom(log.path, log.cut_path,
                                          info->size - kMaxLogSize)) {
-      zip.AddFile(log.cut_path);
+      zip.AddFile(log.cut_path, log.path.FileNameUtf8());
     } else {
       cut_failed(log.path);
       zip.AddFile(log.path);
@@ -102,13 +87,15 @@ base::utils::Path MakeZipPath() {
   return context.GetWorkDir().Join(std::to_string(now) + "-crash.zip");
 }
 
-std::vector<base::utils::Path> MakeCutLogPaths(
-    const std::vector<base::utils::Path>& logs) {
-  const base::utils::Path& work_dir =
-      ApplicationContext::Instance().GetWorkDir();
+std::vector<base::utils::Path> MakeCutLogPaths(const base::utils::Path& archive,
+                                               size_t count) {
+  std::string stem = archive.FileNameUtf8();
+  stem.erase(stem.rfind(".zip"));
   std::vector<base::utils::Path> cut_paths;
-  for (const base::utils::Path& log : logs)
-    cut_paths.push_back(work_dir.Join(log.FileName()));
+  for (size_t i = 0; i < count; ++i) {
+    cut_paths.push_back(
+        archive.Parent().Join(stem + "." + std::to_string(i) + ".cut"));
+  }
   return cut_paths;
 }
 

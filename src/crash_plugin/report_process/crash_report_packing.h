@@ -12,16 +12,19 @@
 
 namespace tlv {
 
-// The names MakeZipPath gives, for the removal of the archives that killed
-// runs left behind.
-inline constexpr wchar_t kArchiveNamePattern[] = L"^[0-9]+-crash\\.zip$";
+// The names MakeZipPath and MakeCutLogPaths give, for the removal of the
+// archives and cut copies that killed runs left behind.
+inline constexpr wchar_t kTemporaryNamePattern[] =
+    L"^[0-9]+-crash\\.(zip|[0-9]+\\.cut)$";
 
 // One of the host's logs packed with a dump.
 struct PackedLog {
   // The host's file, which is only ever read.
   base::utils::Path path;
   // Where the copy of its tail goes when the log is too large to be packed
-  // whole: the work directory joined with its file name.
+  // whole: a name of the archive's (MakeCutLogPaths), never one of the host's
+  // or of the work directory's own files, such as the ledger. The archive's
+  // entry keeps the log's name.
   base::utils::Path cut_path;
   // Holds cut_path for this report; null where that path is not this
   // report's to write, and then no copy is made.
@@ -48,8 +51,8 @@ class DumpPackage final {
 
   // Whether the archive and the cut copies may be written and removed
   // without touching a file that is not the process's own: false when the
-  // work directory is the dump's own directory, or when a temporary file
-  // would be the dump, a log or the process's log file.
+  // work directory is the dump's own directory (compared as directories, so
+  // links count), whose files are the host's.
   bool PathsAreSafe() const;
 
   // Creates and holds the cut copies, then the archive, each only where no

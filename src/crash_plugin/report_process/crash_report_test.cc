@@ -15,6 +15,7 @@
 #include "base/json/base64.h"
 #include "base/logging/logging.h"
 #include "base/utils/file_path.h"
+#include "base/utils/string_util.h"
 #include "base/utils/time.h"
 #include "common/common_service.h"
 #include "environment/application_context.h"
@@ -133,19 +134,17 @@ TEST_F(CrashReportTest, ReportCarriesTheFileAndWhatTheHostSaid) {
   base::JsonValue plugin_data;
   FillPluginData(config, plugin_data);
 
+  const std::string report_id = base::utils::RandomString();
   ASSERT_TRUE(UploadDump(base::utils::Path(dump), plugin_data, config,
-                         "local-time", "occur-time"));
-  ASSERT_TRUE(UploadDump(base::utils::Path(dump), plugin_data, config,
-                         "local-time", "occur-time"));
+                         "local-time", "occur-time", report_id));
 
   const base::JsonValue event = SentEvent(0);
   EXPECT_EQ(base::utils::Base64Decode(*event.GetString("dump")), bytes);
   EXPECT_EQ(event.GetInt("eventId"), 100011);
   EXPECT_EQ(event.GetString("eventName"), "APMReport");
   const base::JsonValue content = *event.GetValue("uploadContent");
-  EXPECT_EQ(content.GetString("ReportId"), event.GetString("msgId"));
-  EXPECT_EQ(event.GetString("msgId")->size(), 32u);
-  EXPECT_NE(SentEvent(1).GetString("msgId"), event.GetString("msgId"));
+  EXPECT_EQ(event.GetString("msgId"), report_id);
+  EXPECT_EQ(content.GetString("ReportId"), report_id);
   EXPECT_EQ(content.GetString("LocalTimestamp"), "local-time");
   EXPECT_EQ(content.GetString("OccurTimestamp"), "occur-time");
   EXPECT_EQ(content.GetValue("CustomData")->GetReal("n"), 1.5);
@@ -183,7 +182,7 @@ TEST_F(CrashReportTest, DumpMemberFollowsTheFile) {
     const size_t before = Bodies().size();
     log_.Take();
     EXPECT_EQ(UploadDump(base::utils::Path(c.path), base::JsonValue(),
-                         LaunchConfiguration(), "l", "o"),
+                         LaunchConfiguration(), "l", "o", "id"),
               c.sent);
     if (c.sent) {
       ASSERT_EQ(Bodies().size(), before + 1);
@@ -261,11 +260,11 @@ TEST_F(CrashReportTest, TemporaryPathsLieInTheWorkDirectory) {
   EXPECT_GE(millis, before);
   EXPECT_LE(millis, after);
 
-  EXPECT_EQ(MakeCutLogPaths({base::utils::Path("C:\\game\\Player.log"),
-                             base::utils::Path("/var/log/x.log")}),
+  // Named after the archive, whatever the logs are called.
+  EXPECT_EQ(MakeCutLogPaths(archive, 2),
             (std::vector<base::utils::Path>{
-                work_dir.Join(std::string_view("Player.log")),
-                work_dir.Join(std::string_view("x.log"))}));
+                work_dir.Join(name.substr(0, 13) + "-crash.0.cut"),
+                work_dir.Join(name.substr(0, 13) + "-crash.1.cut")}));
 }
 
 // An archive without the whole dump must not stand in for it: the bare dump

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -20,11 +21,13 @@ namespace {
 
 // "TLVD": tells this ledger from any other SQLite file under its name.
 constexpr int32_t kApplicationId = 0x544C5644;
-constexpr int32_t kSchemaVersion = 1;
 
-// `changed` orders the records by their last change, for the bound: a
-// counter rather than a clock, which a player may set back.
-constexpr char kSchema[] =
+// The ledger as its first version made it. A new file gets it too, and then
+// every step of kMigrations, so that every ledger, new or kept from an
+// earlier version, ends up with one and the same schema. `changed` orders
+// the records by their last change, for the bound: a counter rather than a
+// clock, which a player may set back.
+constexpr char kFirstSchema[] =
     "CREATE TABLE dumps ("
     "key BLOB PRIMARY KEY NOT NULL, "
     "path BLOB NOT NULL, "
@@ -39,6 +42,21 @@ constexpr char kSchema[] =
     "PRAGMA application_id = 1414288964;"
     "PRAGMA user_version = 1;";
 static_assert(kApplicationId == 1414288964);
+
+// Step i takes a ledger of version i + 1 to version i + 2. Ledgers of every
+// earlier version are on players' machines and keep their records: a step
+// only adds.
+constexpr const char* kMigrations[] = {
+    // The id that every report of the dump carries; empty until its next
+    // attempt draws one.
+    "ALTER TABLE dumps ADD COLUMN report_id BLOB NOT NULL DEFAULT '';",
+    // The services' pauses (ServicePauses): when each ends, in base::Time
+    // ticks of the system clock. One row per service, replaced by the next
+    // pause of the same service.
+    "CREATE TABLE pauses (service BLOB PRIMARY KEY NOT NULL, "
+    "end_time INTEGER NOT NULL);",
+};
+constexpr int64_t kSchemaVersion = 1 + std::size(kMigrations);
 
 constexpr char kNextChange[] =
     "(SELECT IFNULL(MAX(changed), 0) + 1 FROM dumps)";
@@ -161,10 +179,50 @@ bool Exec(sqlite3* db, const char* sql, std::string& why) {
   return false;
 }
 
-// Whether db holds this ledger, giving a new, empty file the schema. A file
-// that another run holds for longer than the busy time-out is unusable for
-// now; one that SQLite cannot read, or whose tables are another program's,
-// is no ledger.
+// Brings a ledger of an earlier version up to kSchemaVersion, inside a
+// writing transaction, since another run may be doing the same at this
+// moment. False, with SQLite's message in why, when a step fails: then
+// nothing has changed.
+bool Migrate(sqlite3* db, std::string& why) {
+  if (!Exec(db, "BEGIN IMMEDIATE", why))
+    return false;
+  int64_t version;
+  {
+    Statement again(db, "PRAGMA user_version");
+    if (!again.NextRow()) {
+      why = sqlite3_errmsg(db);
+      Exec(db, "ROLLBACK", why);
+      return false;
+    }
+    version = again.Int(0);
+  }
+  // Brought up to date meanwhile, or beyond by a later program's run.
+  if (version >= kSchemaVersion) {
+    Exec(db, "COMMIT", why);
+    if (version > kSchemaVersion)
+      why = "version " + std::to_string(version);
+    return version == kSchemaVersion;
+  }
+  bool ok = true;
+  for (int64_t step = version - 1; ok && step < kSchemaVersion - 1; ++step)
+    ok = Exec(db, kMigrations[step], why);
+  ok = ok &&
+       Exec(db,
+            ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(),
+            why) &&
+       Exec(db, "COMMIT", why);
+  if (!ok) {
+    std::string ignored;
+    Exec(db, "ROLLBACK", ignored);
+  }
+  return ok;
+}
+
+// Whether db holds this ledger, giving a new, empty file the schema and an
+// earlier version's file the steps it lacks. A file that another run holds
+// for longer than the busy time-out is unusable for now; one that SQLite
+// cannot read, whose tables are another program's, or whose version this
+// program does not know (a later one's) is no ledger.
 DeliveryLedger::OpenResult CheckLedger(sqlite3* db, std::string& why) {
   using OpenResult = DeliveryLedger::OpenResult;
   const auto read_failure = [&why, db](const Statement& statement) {
@@ -201,33 +259,41 @@ DeliveryLedger::OpenResult CheckLedger(sqlite3* db, std::string& why) {
         found = OpenResult::kNotALedger;
       }
     }
-    if (!found && !Exec(db, kSchema, why))
+    if (!found && !Exec(db, kFirstSchema, why))
       found = OpenResult::kUnusable;
     if (found && *found != OpenResult::kOpen) {
       Exec(db, "ROLLBACK", why);
       return *found;
     }
-    return Exec(db, "COMMIT", why) ? OpenResult::kOpen : OpenResult::kUnusable;
-  }
-  if (application_id != kApplicationId) {
+    if (!Exec(db, "COMMIT", why))
+      return OpenResult::kUnusable;
+  } else if (application_id != kApplicationId) {
     why = "a database of another program";
     return OpenResult::kNotALedger;
   }
-  Statement version(db, "PRAGMA user_version");
-  if (!version.NextRow())
-    return read_failure(version);
-  if (version.Int(0) != kSchemaVersion) {
-    why = "version " + std::to_string(version.Int(0));
+  int64_t version;
+  {
+    Statement read(db, "PRAGMA user_version");
+    if (!read.NextRow())
+      return read_failure(read);
+    version = read.Int(0);
+  }
+  if (version < 1 || version > kSchemaVersion) {
+    why = "version " + std::to_string(version);
     return OpenResult::kNotALedger;
   }
   // Damage that the reads above did not touch, a file cut short say.
-  Statement check(db, "PRAGMA quick_check");
-  if (!check.NextRow())
-    return read_failure(check);
-  if (check.Bytes(0) != "ok") {
-    why = check.Bytes(0);
-    return OpenResult::kNotALedger;
+  {
+    Statement check(db, "PRAGMA quick_check");
+    if (!check.NextRow())
+      return read_failure(check);
+    if (check.Bytes(0) != "ok") {
+      why = check.Bytes(0);
+      return OpenResult::kNotALedger;
+    }
   }
+  if (version < kSchemaVersion && !Migrate(db, why))
+    return OpenResult::kUnusable;
   return OpenResult::kOpen;
 }
 
@@ -357,7 +423,8 @@ std::optional<DeliveryRecord> DeliveryLedger::Find(
     return std::nullopt;
   Statement select(db_,
                    "SELECT state, size, last_write, content_hash, "
-                   "failed_runs, sent_percent FROM dumps WHERE key = ?1");
+                   "failed_runs, sent_percent, report_id FROM dumps "
+                   "WHERE key = ?1");
   select.Bind(1, base::utils::PathKey(dump));
   if (!select.NextRow()) {
     if (select.failed())
@@ -371,6 +438,7 @@ std::optional<DeliveryRecord> DeliveryLedger::Find(
   record.content_hash = select.Bytes(3);
   record.failed_runs = static_cast<int32_t>(select.Int(4));
   record.sent_percent = static_cast<int32_t>(select.Int(5));
+  record.report_id = select.Bytes(6);
   return record;
 }
 
@@ -379,30 +447,55 @@ int32_t DeliveryLedger::FailedRunsAtOpen(const base::utils::Path& dump) const {
   return found == failed_runs_at_open_.end() ? 0 : found->second;
 }
 
-void DeliveryLedger::RecordAttempt(const base::utils::Path& dump,
-                                   const base::utils::FileInfo& info) {
+std::string DeliveryLedger::RecordAttempt(const base::utils::Path& dump,
+                                          const base::utils::FileInfo& info,
+                                          bool same_dump) {
+  std::string report_id = base::utils::RandomString();
   if (!db_)
-    return;
-  // A record of the same dump counts one more run; an acceptance of it
-  // stays what it is, whatever becomes of this attempt.
+    return report_id;
+  // The same dump keeps its id and counts one more run; an acceptance of it
+  // stays what it is, whatever becomes of this attempt. A record of an
+  // earlier version has no id yet and gets this one.
+  if (same_dump) {
+    Statement update(
+        db_, std::string("UPDATE dumps SET "
+                         "failed_runs = CASE WHEN state = 2 THEN failed_runs "
+                         "ELSE failed_runs + 1 END, "
+                         "sent_percent = CASE WHEN state = 2 THEN sent_percent "
+                         "ELSE 0 END, "
+                         "state = CASE WHEN state = 2 THEN 2 ELSE 0 END, "
+                         "report_id = CASE WHEN report_id = '' THEN ?2 "
+                         "ELSE report_id END, "
+                         "changed = ") +
+                 kNextChange + " WHERE key = ?1 RETURNING report_id");
+    update.Bind(1, base::utils::PathKey(dump)).Bind(2, report_id);
+    if (update.NextRow())
+      return update.Bytes(0);
+    if (update.failed()) {
+      SwitchOff_("UPDATE");
+      return report_id;
+    }
+  }
+  // Another dump under the name, or none before, starts afresh.
   Statement upsert(
       db_,
-      std::string("INSERT INTO dumps VALUES (?1, ?2, ?3, ?4, 0, '', 1, 0, ") +
+      std::string("INSERT INTO dumps (key, path, size, last_write, state, "
+                  "content_hash, failed_runs, sent_percent, changed, "
+                  "report_id) VALUES (?1, ?2, ?3, ?4, 0, '', 1, 0, ") +
           kNextChange +
-          ") ON CONFLICT (key) DO UPDATE SET "
-          "failed_runs = CASE WHEN size = excluded.size AND "
-          "last_write = excluded.last_write THEN failed_runs + 1 ELSE 1 END, "
+          ", ?5) ON CONFLICT (key) DO UPDATE SET "
           "path = excluded.path, size = excluded.size, "
           "last_write = excluded.last_write, state = 0, content_hash = '', "
-          "sent_percent = 0, changed = excluded.changed "
-          "WHERE NOT (state = 2 AND size = excluded.size AND "
-          "last_write = excluded.last_write)");
+          "failed_runs = 1, sent_percent = 0, changed = excluded.changed, "
+          "report_id = excluded.report_id");
   upsert.Bind(1, base::utils::PathKey(dump))
       .Bind(2, PathBytes(dump))
       .Bind(3, static_cast<int64_t>(info.size))
-      .Bind(4, info.last_write.ticks());
+      .Bind(4, info.last_write.ticks())
+      .Bind(5, report_id);
   if (!upsert.Run())
     SwitchOff_("INSERT");
+  return report_id;
 }
 
 void DeliveryLedger::RecordProgress(const base::utils::Path& dump,
@@ -433,23 +526,51 @@ void DeliveryLedger::UpdatePercent_(const std::string& sql,
 
 void DeliveryLedger::RecordAcceptance(const base::utils::Path& dump,
                                       const base::utils::FileInfo& info,
-                                      const std::string& content_hash) {
+                                      const std::string& content_hash,
+                                      const std::string& report_id) {
   if (!db_)
     return;
   Statement upsert(
-      db_, std::string("INSERT INTO dumps VALUES (?1, ?2, ?3, ?4, 2, ?5, 0, "
-                       "100, ") +
+      db_, std::string("INSERT INTO dumps (key, path, size, last_write, "
+                       "state, content_hash, failed_runs, sent_percent, "
+                       "changed, report_id) VALUES (?1, ?2, ?3, ?4, 2, ?5, "
+                       "0, 100, ") +
                kNextChange +
-               ") ON CONFLICT (key) DO UPDATE SET path = excluded.path, "
+               ", ?6) ON CONFLICT (key) DO UPDATE SET path = excluded.path, "
                "size = excluded.size, last_write = excluded.last_write, "
                "state = 2, content_hash = excluded.content_hash, "
                "failed_runs = 0, sent_percent = 100, "
-               "changed = excluded.changed");
+               "changed = excluded.changed, report_id = excluded.report_id");
   upsert.Bind(1, base::utils::PathKey(dump))
       .Bind(2, PathBytes(dump))
       .Bind(3, static_cast<int64_t>(info.size))
       .Bind(4, info.last_write.ticks())
-      .Bind(5, content_hash);
+      .Bind(5, content_hash)
+      .Bind(6, report_id);
+  if (!upsert.Run())
+    SwitchOff_("INSERT");
+}
+
+std::optional<int64_t> DeliveryLedger::PauseEnd(const std::string& service) {
+  if (!db_)
+    return std::nullopt;
+  Statement select(db_, "SELECT end_time FROM pauses WHERE service = ?1");
+  select.Bind(1, service);
+  if (!select.NextRow()) {
+    if (select.failed())
+      SwitchOff_("SELECT");
+    return std::nullopt;
+  }
+  return select.Int(0);
+}
+
+void DeliveryLedger::RecordPause(const std::string& service, int64_t end) {
+  if (!db_)
+    return;
+  Statement upsert(db_,
+                   "INSERT INTO pauses VALUES (?1, ?2) ON CONFLICT (service) "
+                   "DO UPDATE SET end_time = excluded.end_time");
+  upsert.Bind(1, service).Bind(2, end);
   if (!upsert.Run())
     SwitchOff_("INSERT");
 }

@@ -10,6 +10,7 @@
 #include "base/utils/file_path.h"
 #include "base/utils/file_util.h"
 #include "base/utils/held_file.h"
+#include "report/service_pauses.h"
 
 struct sqlite3;
 
@@ -40,6 +41,10 @@ struct DeliveryRecord {
   // How far the last attempt got: the largest share of the request body, in
   // percent, that the transport had taken.
   int32_t sent_percent = 0;
+  // The message id and ReportId that every report of the dump carries, so
+  // that the service can tell a resend from a new crash; empty in a record
+  // of an earlier version until the dump's next attempt.
+  std::string report_id;
 
   // Whether info describes the dump of this record: same size, same
   // modification time.
@@ -74,9 +79,15 @@ std::optional<std::string> ContentHashOfFile(const base::utils::Path& path);
 // one more upload.
 //
 // The ledger stays small: opening it drops the records of dumps that are
-// gone, then all but the capacity (kCapacity) most recently changed. Used
-// by one thread.
-class DeliveryLedger final {
+// gone, then all but the capacity (kCapacity) most recently changed; a run
+// adds at most one record per dump it tries. Used by one thread at a time.
+//
+// Ledgers of earlier versions are brought up to this one in place, keeping
+// their records; a file of a version this program does not know is set
+// aside like any other file that is not a ledger.
+//
+// It also keeps the services' pauses across runs (ServicePauses::Store).
+class DeliveryLedger final : public ServicePauses::Store {
  public:
   static constexpr char kFileName[] = "delivery.db";
   static constexpr char kSetAsideName[] = "delivery.db.bad";
@@ -90,7 +101,7 @@ class DeliveryLedger final {
                           int32_t capacity = kCapacity);
   DeliveryLedger(const DeliveryLedger&) = delete;
   DeliveryLedger& operator=(const DeliveryLedger&) = delete;
-  ~DeliveryLedger();
+  ~DeliveryLedger() override;
 
   // False once the ledger is off: every Record call then does nothing and
   // Find finds nothing.
@@ -102,20 +113,32 @@ class DeliveryLedger final {
   // 0 without one. Orders a scan without a query per dump.
   int32_t FailedRunsAtOpen(const base::utils::Path& dump) const;
 
-  // An attempt on the dump that info describes begins: the record becomes
-  // kSending, with failed_runs counting this run, unless the record
-  // described another dump (which starts the count afresh).
-  void RecordAttempt(const base::utils::Path& dump,
-                     const base::utils::FileInfo& info);
+  // An attempt on the dump that info describes begins, before anything of
+  // it is sent. same_dump tells whether the dump's record (Find) is of this
+  // very dump: the same size and modification time and, once accepted, the
+  // same content. Then the record keeps its report id, becomes kSending
+  // unless it is kAccepted, and failed_runs counts this run; otherwise a new
+  // record starts the count afresh under a new id. Returns the id that the
+  // attempt's report carries: a new one (32 characters from the system's
+  // random source) when the ledger is off.
+  std::string RecordAttempt(const base::utils::Path& dump,
+                            const base::utils::FileInfo& info,
+                            bool same_dump);
   // The attempt under way got to percent of its body.
   void RecordProgress(const base::utils::Path& dump, int32_t percent);
   // The attempt ended without an acceptance, having got to percent.
   void RecordFailure(const base::utils::Path& dump, int32_t percent);
   // The service accepted the dump that info describes, whose content has
-  // content_hash. failed_runs goes back to 0.
+  // content_hash, under report_id. failed_runs goes back to 0.
   void RecordAcceptance(const base::utils::Path& dump,
                         const base::utils::FileInfo& info,
-                        const std::string& content_hash);
+                        const std::string& content_hash,
+                        const std::string& report_id);
+
+  // ServicePauses::Store: the end of service's last pause, in base::Time
+  // ticks, and a new one that replaces it.
+  std::optional<int64_t> PauseEnd(const std::string& service) override;
+  void RecordPause(const std::string& service, int64_t end) override;
 
   // Drops the records of dumps that are gone, then all but the capacity
   // most recently changed ones. The constructor calls it.

@@ -55,14 +55,17 @@ class DeliveryLedgerTest : public ::testing::Test {
   test::ProcessLog log_;
 };
 
-// A dump's way through the states, as a later run reads them back.
+// A dump's way through the states, as a later run reads them back, under
+// the one id that its first attempt drew.
 TEST_F(DeliveryLedgerTest, RecordsEachStepOfADumpForLaterRuns) {
   const base::utils::Path dump = Dump("a.dmp");
+  std::string id;
   {
     DeliveryLedger ledger(dir_);
     ASSERT_TRUE(ledger.on());
     EXPECT_FALSE(ledger.Find(dump));
-    ledger.RecordAttempt(dump, Info(dump));
+    id = ledger.RecordAttempt(dump, Info(dump), /*same_dump=*/false);
+    EXPECT_EQ(id.size(), 32u);
     ledger.RecordProgress(dump, 12);
     // A run ended while it sent leaves this.
     const std::optional<DeliveryRecord> sending = ledger.Find(dump);
@@ -70,13 +73,14 @@ TEST_F(DeliveryLedgerTest, RecordsEachStepOfADumpForLaterRuns) {
     EXPECT_EQ(sending->state, State::kSending);
     EXPECT_EQ(sending->failed_runs, 1);
     EXPECT_EQ(sending->sent_percent, 12);
+    EXPECT_EQ(sending->report_id, id);
     EXPECT_TRUE(sending->Describes(Info(dump)));
   }
   {
     DeliveryLedger ledger(dir_);
     EXPECT_EQ(ledger.FailedRunsAtOpen(dump), 1);
     EXPECT_EQ(ledger.FailedRunsAtOpen(base::utils::Path("/elsewhere.dmp")), 0);
-    ledger.RecordAttempt(dump, Info(dump));
+    EXPECT_EQ(ledger.RecordAttempt(dump, Info(dump), true), id);
     ledger.RecordFailure(dump, 40);
     const std::optional<DeliveryRecord> failed = ledger.Find(dump);
     EXPECT_EQ(failed->state, State::kFailed);
@@ -86,28 +90,33 @@ TEST_F(DeliveryLedgerTest, RecordsEachStepOfADumpForLaterRuns) {
   {
     DeliveryLedger ledger(dir_);
     EXPECT_EQ(ledger.FailedRunsAtOpen(dump), 2);
-    ledger.RecordAttempt(dump, Info(dump));
-    ledger.RecordAcceptance(dump, Info(dump), ContentHash(7));
+    EXPECT_EQ(ledger.RecordAttempt(dump, Info(dump), true), id);
+    ledger.RecordAcceptance(dump, Info(dump), ContentHash(7), id);
     const std::optional<DeliveryRecord> accepted = ledger.Find(dump);
     EXPECT_EQ(accepted->state, State::kAccepted);
     EXPECT_EQ(accepted->failed_runs, 0);
     EXPECT_EQ(accepted->content_hash, "xxh3:0000000000000007");
-    // A dump sent again as asked stays accepted, whatever that attempt
-    // comes to.
-    ledger.RecordAttempt(dump, Info(dump));
+    EXPECT_EQ(accepted->report_id, id);
+    // A dump sent again as asked stays accepted under its id, whatever that
+    // attempt comes to.
+    EXPECT_EQ(ledger.RecordAttempt(dump, Info(dump), true), id);
     ledger.RecordFailure(dump, 3);
     EXPECT_EQ(ledger.Find(dump)->state, State::kAccepted);
   }
   {
     DeliveryLedger ledger(dir_);
     EXPECT_EQ(ledger.FailedRunsAtOpen(dump), 0);
-    // Another dump under the same name starts its own count.
+    // Another dump under the same name starts its own count under an id of
+    // its own.
     const base::utils::Path rewritten = Dump("a.dmp", "MDMP, a new crash");
-    ledger.RecordAttempt(rewritten, Info(rewritten));
+    const std::string new_id =
+        ledger.RecordAttempt(rewritten, Info(rewritten), false);
+    EXPECT_NE(new_id, id);
     const std::optional<DeliveryRecord> fresh = ledger.Find(rewritten);
     EXPECT_EQ(fresh->state, State::kSending);
     EXPECT_EQ(fresh->failed_runs, 1);
     EXPECT_EQ(fresh->content_hash, "");
+    EXPECT_EQ(fresh->report_id, new_id);
   }
 }
 
@@ -118,24 +127,29 @@ TEST_F(DeliveryLedgerTest, TwoLiveRunsShareIt) {
   DeliveryLedger second(dir_);
   ASSERT_TRUE(first.on());
   ASSERT_TRUE(second.on());
-  first.RecordAcceptance(dump, Info(dump), ContentHash(1));
+  first.RecordAcceptance(dump, Info(dump), ContentHash(1), "id");
   ASSERT_TRUE(second.Find(dump));
   EXPECT_EQ(second.Find(dump)->state, State::kAccepted);
 }
 
+// A record goes with its dump, and its id with it: a dump that comes back
+// under the name is a new one.
 TEST_F(DeliveryLedgerTest, OpeningDropsGoneDumpsAndKeepsItBounded) {
   const base::utils::Path kept = Dump("kept.dmp");
   const base::utils::Path gone = Dump("gone.dmp");
+  std::string gone_id;
   {
     DeliveryLedger ledger(dir_);
-    ledger.RecordAcceptance(kept, Info(kept), ContentHash(1));
-    ledger.RecordAcceptance(gone, Info(gone), ContentHash(2));
+    ledger.RecordAcceptance(kept, Info(kept), ContentHash(1), "kept");
+    gone_id = ledger.RecordAttempt(gone, Info(gone), false);
   }
   fs::remove(fs::u8path(gone.ToUtf8()));
   {
     DeliveryLedger ledger(dir_);
     EXPECT_TRUE(ledger.Find(kept));
     EXPECT_FALSE(ledger.Find(gone));
+    Dump("gone.dmp");
+    EXPECT_NE(ledger.RecordAttempt(gone, Info(gone), true), gone_id);
   }
 
   // Beyond the bound the records changed longest ago go, whichever state
@@ -147,7 +161,7 @@ TEST_F(DeliveryLedgerTest, OpeningDropsGoneDumpsAndKeepsItBounded) {
     DeliveryLedger ledger(dir_, kCapacity);
     for (int i = 0; i < kCapacity + kMore; ++i) {
       dumps.push_back(Dump("d" + std::to_string(i) + ".dmp"));
-      ledger.RecordAttempt(dumps.back(), Info(dumps.back()));
+      ledger.RecordAttempt(dumps.back(), Info(dumps.back()), false);
     }
   }
   DeliveryLedger ledger(dir_, kCapacity);
@@ -167,7 +181,7 @@ TEST_F(DeliveryLedgerTest, FileThatIsNoLedgerIsSetAsideAndStartedAfresh) {
       DeliveryLedger ledger(dir_);
       for (int i = 0; i < 400; ++i) {
         const base::utils::Path dump = Dump("t" + std::to_string(i) + ".dmp");
-        ledger.RecordAttempt(dump, Info(dump));
+        ledger.RecordAttempt(dump, Info(dump), false);
       }
     }
     fs::resize_file(LedgerFile(), fs::file_size(LedgerFile()) / 2);
@@ -194,6 +208,17 @@ TEST_F(DeliveryLedgerTest, FileThatIsNoLedgerIsSetAsideAndStartedAfresh) {
          sqlite3_close(db);
        },
        true},
+      {"a ledger of a later version",
+       [this] {
+         DeliveryLedger{dir_};
+         sqlite3* db = nullptr;
+         ASSERT_EQ(sqlite3_open(LedgerFile().c_str(), &db), SQLITE_OK);
+         ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 99", nullptr,
+                                nullptr, nullptr),
+                   SQLITE_OK);
+         sqlite3_close(db);
+       },
+       true},
       {"a directory", [this] { fs::create_directory(LedgerFile()); }, false},
   };
   for (const Case& c : cases) {
@@ -207,7 +232,7 @@ TEST_F(DeliveryLedgerTest, FileThatIsNoLedgerIsSetAsideAndStartedAfresh) {
       DeliveryLedger ledger(dir_);
       ASSERT_TRUE(ledger.on());
       EXPECT_FALSE(ledger.Find(dump));
-      ledger.RecordAttempt(dump, Info(dump));
+      ledger.RecordAttempt(dump, Info(dump), false);
     }
     // Logged in the normal form of a path ('/' only).
     const std::string lines = log_.Take();
@@ -234,6 +259,71 @@ TEST_F(DeliveryLedgerTest, FileThatIsNoLedgerIsSetAsideAndStartedAfresh) {
   }
 }
 
+// A ledger that a player's machine kept from the first version, as that
+// version wrote it, is brought up to this one in place: its records stay,
+// and its dump gets an id at its next attempt, which the record then keeps.
+TEST_F(DeliveryLedgerTest, LedgerOfTheFirstVersionKeepsItsRecords) {
+  const base::utils::Path dump = Dump("a.dmp");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(LedgerFile().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "CREATE TABLE dumps (key BLOB PRIMARY KEY NOT NULL, path "
+                     "BLOB NOT NULL, size INTEGER NOT NULL, last_write INTEGER "
+                     "NOT NULL, state INTEGER NOT NULL, content_hash TEXT NOT "
+                     "NULL, failed_runs INTEGER NOT NULL, sent_percent INTEGER "
+                     "NOT NULL, changed INTEGER NOT NULL);"
+                     "CREATE INDEX dumps_by_change ON dumps (changed);"
+                     "PRAGMA application_id = 1414288964;"
+                     "PRAGMA user_version = 1;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_stmt* insert = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "INSERT INTO dumps VALUES (?1, ?2, ?3, ?4, 2, "
+                                 "'xxh3:0000000000000007', 0, 100, 1)",
+                                 -1, &insert, nullptr),
+              SQLITE_OK);
+    const std::string key = base::utils::PathKey(dump);
+    const std::wstring& path = dump.value();
+    sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_blob(insert, 2, path.data(),
+                      static_cast<int>(path.size() * sizeof(wchar_t)),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 3, static_cast<int64_t>(Info(dump).size));
+    sqlite3_bind_int64(insert, 4, Info(dump).last_write.ticks());
+    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+  }
+  log_.Take();
+
+  std::string id;
+  {
+    DeliveryLedger ledger(dir_);
+    ASSERT_TRUE(ledger.on());
+    const std::optional<DeliveryRecord> record = ledger.Find(dump);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->state, State::kAccepted);
+    EXPECT_EQ(record->content_hash, "xxh3:0000000000000007");
+    EXPECT_EQ(record->report_id, "");
+    id = ledger.RecordAttempt(dump, Info(dump), true);
+    EXPECT_EQ(id.size(), 32u);
+  }
+  DeliveryLedger ledger(dir_);
+  EXPECT_EQ(ledger.Find(dump)->report_id, id);
+  EXPECT_EQ(ledger.Find(dump)->state, State::kAccepted);
+  // And it keeps the services' pauses, one per service.
+  EXPECT_FALSE(ledger.PauseEnd("http://a.test/upload"));
+  ledger.RecordPause("http://a.test/upload", 7);
+  ledger.RecordPause("http://a.test/upload", 42);
+  EXPECT_EQ(DeliveryLedger(dir_).PauseEnd("http://a.test/upload"), 42);
+  EXPECT_FALSE(fs::exists(SetAsideFile()));
+  EXPECT_EQ(log_.Take().find("not a usable ledger"), std::string::npos);
+}
+
 // A work directory that cannot hold the ledger: every call does nothing,
 // and the run goes on.
 TEST_F(DeliveryLedgerTest, LedgerThatCannotBeOpenedIsOff) {
@@ -243,8 +333,11 @@ TEST_F(DeliveryLedgerTest, LedgerThatCannotBeOpenedIsOff) {
     SCOPED_TRACE(dir.ToUtf8());
     DeliveryLedger ledger(dir);
     EXPECT_FALSE(ledger.on());
-    ledger.RecordAttempt(dump, Info(dump));
-    ledger.RecordAcceptance(dump, Info(dump), ContentHash(1));
+    // The run draws an id all the same.
+    const std::string id = ledger.RecordAttempt(dump, Info(dump), true);
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_NE(ledger.RecordAttempt(dump, Info(dump), true), id);
+    ledger.RecordAcceptance(dump, Info(dump), ContentHash(1), id);
     EXPECT_FALSE(ledger.Find(dump));
     EXPECT_EQ(ledger.FailedRunsAtOpen(dump), 0);
   }

@@ -163,7 +163,11 @@ zip_fileinfo EntryInfo(const Path& path) {
 ZipWrapper::ZipWrapper(Path archive) : archive_(std::move(archive)) {}
 
 void ZipWrapper::AddFile(const Path& path) {
-  files_.push_back(path);
+  AddFile(path, path.FileNameUtf8());
+}
+
+void ZipWrapper::AddFile(const Path& path, std::string entry_name) {
+  files_.push_back({path, std::move(entry_name)});
 }
 
 bool ZipWrapper::Finish() {
@@ -190,13 +194,13 @@ bool ZipWrapper::Finish() {
   }
 
   for (size_t i = 0; i < files_.size(); ++i) {
-    const Path& path = files_[i];
+    const Path& path = files_[i].path;
     TLV_LOG(base::logging::kInfo, "Package opening {}", path.ToUtf8());
 
     const zip_fileinfo entry_info = EntryInfo(path);
     const int zip64 = IsLargeFile(path) ? 1 : 0;
     if (zipOpenNewFileInZip3_64(
-            zip, path.FileNameUtf8().c_str(), &entry_info,
+            zip, files_[i].name.c_str(), &entry_info,
             /*extrafield_local=*/nullptr, 0, /*extrafield_global=*/nullptr, 0,
             /*comment=*/nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
             /*raw=*/0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,

@@ -2,6 +2,7 @@
 #define BASE_UTILS_MINIZIP_ZIP_WRAPPER_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "base/utils/file_path.h"
@@ -9,8 +10,9 @@
 namespace base::utils {
 
 // Packs files into a new zip archive with minizip over zlib. Every file
-// becomes one Deflate entry at the archive's root, named by its file name
-// (UTF-8, without the UTF-8 name flag), stamped with its local last-write
+// becomes one Deflate entry at the archive's root, named by its file name or
+// the name it was added under (UTF-8, without the UTF-8 name flag), stamped
+// with its local last-write
 // time, and written with ZIP64 extensions when it has 0xFFFFFFFF bytes or
 // more. Files and the archive are opened with shared access, so a log the
 // host application is still writing can be packed.
@@ -28,6 +30,9 @@ class ZipWrapper {
 
   // Appends path to the list as it is; the same path may be added twice.
   void AddFile(const Path& path);
+  // The same, for an entry named entry_name (UTF-8) rather than by the
+  // file's own name: a temporary copy that stands for another file.
+  void AddFile(const Path& path, std::string entry_name);
 
   // Writes the archive, replacing any file at its path. False when the list
   // is empty (no archive is created) or when the archive itself cannot be
@@ -55,7 +60,11 @@ class ZipWrapper {
   static bool IsLargeFile(const Path& path);
 
  private:
-  std::vector<Path> files_;
+  struct Entry {
+    Path path;
+    std::string name;  // UTF-8
+  };
+  std::vector<Entry> files_;
   Path archive_;
   std::vector<Packed> packed_;
 };

@@ -134,7 +134,7 @@ TEST_F(ZipWrapperTest, PacksEachFileAtTheRootByNameInOrder) {
 }
 
 // Neither a path added twice nor two files of one name are merged: each
-// addition is an entry of its own.
+// addition is an entry of its own, named by the file or as it was added.
 TEST_F(ZipWrapperTest, EveryAdditionIsAnEntryEvenWithTheSameName) {
   MakeDir(At("a"));
   MakeDir(At("b"));
@@ -145,14 +145,17 @@ TEST_F(ZipWrapperTest, EveryAdditionIsAnEntryEvenWithTheSameName) {
   zip.AddFile(At("a/log.txt"));
   zip.AddFile(At("b/log.txt"));
   zip.AddFile(At("a/log.txt"));
+  zip.AddFile(At("b/log.txt"), "b.log");
 
   ASSERT_TRUE(zip.Finish());
-  EXPECT_EQ(test::ZipEntryNames(archive.ToUtf8()),
-            std::vector<std::string>(3, "log.txt"));
+  EXPECT_EQ(
+      test::ZipEntryNames(archive.ToUtf8()),
+      (std::vector<std::string>{"log.txt", "log.txt", "log.txt", "b.log"}));
   EXPECT_EQ(test::ZipEntryContent(archive.ToUtf8(), "log.txt"),
             "from a\nfrom b\nfrom a\n");
+  EXPECT_EQ(test::ZipEntryContent(archive.ToUtf8(), "b.log"), "from b\n");
   ExpectIntact(archive);
-  EXPECT_EQ(Whole(zip), std::vector<bool>({true, true, true}));
+  EXPECT_EQ(Whole(zip), std::vector<bool>({true, true, true, true}));
 }
 
 // A file that cannot be read leaves an empty entry of its name between
