@@ -195,7 +195,6 @@ BaseReport::BaseReport() : transport_(base::net::HTTPTransport::Create()) {
 BaseReport::~BaseReport() = default;
 
 void BaseReport::SetUrl(const std::string& url) {
-  url_ = url;
   transport_->SetUrl(url);
 }
 
@@ -234,7 +233,7 @@ bool BaseReport::StartWithBlock(std::string* response, uint64_t retries) {
   started_ = true;
   PrepareBody();
   const bool ok = transport_->ExecuteSynchronously(*response, retries);
-  ServicePauses::Instance().Heed(url_, transport_->last_attempt());
+  ServicePauses::Instance().Heed(transport_->url(), transport_->last_attempt());
   return ok;
 }
 

@@ -69,7 +69,6 @@ class BaseReport {
 
  private:
   const std::unique_ptr<base::net::HTTPTransport> transport_;
-  std::string url_;
   bool started_ = false;
 };
 

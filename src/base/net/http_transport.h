@@ -98,6 +98,7 @@ class HTTPTransport {
   // URL fails before any attempt with "url is empty".
   bool ExecuteSynchronously(std::string& response, uint64_t retries);
 
+  const std::string& url() const { return url_; }
   // The last attempt's outcome; all defaults before the first.
   const HTTPAttemptOutcome& last_attempt() const { return last_attempt_; }
 
@@ -112,7 +113,6 @@ class HTTPTransport {
   // the failure.
   virtual bool ExecuteSynchronously(std::string& response) = 0;
 
-  const std::string& url() const { return url_; }
   HTTPMethod method() const { return method_; }
   const std::map<std::string, std::string>& headers() const { return headers_; }
   HTTPBodyStream* body() const { return body_.get(); }
